@@ -1,0 +1,54 @@
+// The configuration file and the process-wide settings read from it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+constexpr const char CONFIG_FILE_NAME[] = "lodgate.ini";
+constexpr const char DEFAULT_GROUP[] = "Guests";
+// One read of the file takes at most 510 characters, line feed included.
+constexpr int CONFIG_LINE_MAX = 511;
+
+// A setting's text: absent is distinct from the empty text.
+using SettingText = std::optional<std::string>;
+
+struct Settings {
+    SettingText work_path;
+    SettingText group;
+    SettingText uname;
+    SettingText host;
+    SettingText script_path;
+    SettingText password_file;
+    SettingText base_uid;
+    SettingText home_path;
+    SettingText script;
+    SettingText shadow_file;
+    SettingText sp_expire;
+    SettingText sp_min;
+    SettingText sp_max;
+    SettingText sp_warn;
+    SettingText sp_inact;
+    SettingText account_db;  // POSIX account database file
+    bool shadow = true;
+    bool log_passwords = false;
+};
+
+extern Settings settings;
+
+// The path of the configuration file that load_configuration read; empty
+// before it has read one.
+extern std::string configuration_file_path;
+
+// The text of a setting, or nullptr when it is absent.
+inline const char *setting_text(const SettingText &value)
+{
+    return value ? value->c_str() : nullptr;
+}
+
+// Finds the configuration file (the base name's file in the work path or
+// the current directory, then lodgate.ini in the system directory) and reads
+// it. 1 when a file was read; 0 after the "-DEAD" reply when none opened.
+int load_configuration(const char *work_path, const char *base_name);
+
+// Releases every text setting; the flags are untouched.
+void free_configuration();

@@ -1,0 +1,18 @@
+// Small text operations shared by every subsystem.
+#pragma once
+
+#include <cstddef>
+
+// 0 when both texts are present and equal (case-sensitive); non-zero when
+// they differ or either is absent, so two absent texts differ.
+int same_text(const char *a, const char *b);
+
+// Copies at most n characters of source and terminates the copy; position n
+// is terminated too, so destination needs room for n + 1. An absent source
+// gives the empty text. Returns the terminator's position, or nullptr when
+// there is no destination.
+char *copy_bounded(char *destination, const char *source, std::size_t n);
+
+// Appends source so that the whole text holds at most n characters (a text
+// already longer is cut to n). Returns where the appended part begins.
+char *append_bounded(char *buffer, const char *source, std::size_t n);

@@ -1,0 +1,46 @@
+// The host's account service: the netapi32 user and local-group functions and
+// the advapi32 logon. On Windows these are the system's own; on POSIX our
+// account database stands in with the same names, arguments and result codes.
+// The account commands call nothing else of the host's accounts.
+#pragma once
+
+#include "platform/win_types.h"
+
+#ifndef _WIN32
+
+// Level 1 only. On success *bufptr holds one USER_INFO_1 in a buffer that the
+// caller releases with NetApiBufferFree; usri1_password is always absent.
+NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
+                              LPBYTE *bufptr);
+
+// Level 1 only. Fills at most about prefmaxlen bytes of USER_INFO_1 records in
+// creation order and answers ERROR_MORE_DATA while entries remain; pass the
+// resume handle back to continue.
+NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter,
+                           LPBYTE *bufptr, DWORD prefmaxlen,
+                           LPDWORD entriesread, LPDWORD totalentries,
+                           LPDWORD resume_handle);
+
+// With ERROR_INVALID_PARAMETER, *parm_err (when given) names the faulty
+// member: 1 name, 2 password, 3 password age, 4 priv, 5 home directory,
+// 6 comment, 7 flags, 8 script path.
+NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf,
+                          LPDWORD parm_err);
+NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username,
+                              DWORD level, LPBYTE buf, LPDWORD parm_err);
+NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username);
+
+// Level 3 only: LOCALGROUP_MEMBERS_INFO_3 records naming the members.
+NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
+                                       DWORD level, LPBYTE buf,
+                                       DWORD totalentries);
+
+NET_API_STATUS NetApiBufferFree(void *buffer);
+
+// TRUE and a token when the password is right for an enabled account;
+// otherwise FALSE with the reason in GetLastError.
+BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password,
+                DWORD logon_type, DWORD logon_provider, PHANDLE token);
+BOOL CloseHandle(HANDLE handle);
+
+#endif

@@ -1,0 +1,3 @@
+#include "platform/system_directory.h"
+
+const char DEFAULT_SYSTEM_DIRECTORY[] = "c:\\winnt\\system32\\";

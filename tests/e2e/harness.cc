@@ -1,0 +1,132 @@
+#include "tests/e2e/harness.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void read_some(int &fd, std::string &into)
+{
+    char chunk[65536];
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got > 0) {
+        into.append(chunk, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+void write_some(int &fd, const std::string &input, size_t &written)
+{
+    ssize_t put = write(fd, input.data() + written, input.size() - written);
+    if (put > 0)
+        written += static_cast<size_t>(put);
+    if ((put < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+RunResult run_lodgate(const std::vector<std::string> &args, const RunOptions &options)
+{
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+        return {};
+    signal(SIGPIPE, SIG_IGN);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            close(fd);
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
+            _exit(127);
+        std::vector<std::string> argv_text;
+        argv_text.push_back(options.program_path.empty() ? LODGATE_BINARY : options.program_path);
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (auto &word : argv_text)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        execv(LODGATE_BINARY, argv.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    int in_fd = in_pipe[1], out_fd = out_pipe[0], err_fd = err_pipe[0];
+    fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    RunResult result;
+    size_t written = 0;
+    if (options.input.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    }
+    while (out_fd >= 0 || err_fd >= 0) {
+        pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
+        if (poll(fds, 3, -1) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents)
+            read_some(out_fd, result.out);
+        if (fds[1].revents)
+            read_some(err_fd, result.err);
+        if (in_fd >= 0 && fds[2].revents)
+            write_some(in_fd, options.input, written);
+    }
+    if (in_fd >= 0)
+        close(in_fd);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> log_messages(const std::string &text)
+{
+    static const std::regex prefix(
+        R"(^[ 123]\d \d\d:\d\d:\d\d \d{4}:\[\d+\](ERROR|INFO|DEBUG) )");
+    std::vector<std::string> messages;
+    for (const std::string &line : lines_of(text)) {
+        std::smatch found;
+        if (std::regex_search(line, found, prefix))
+            messages.push_back(found[1].str() + " " + found.suffix().str());
+        else
+            messages.push_back("?" + line);
+    }
+    return messages;
+}
+
+bool log_has(const std::string &log_text, const std::string &level,
+             const std::string &message)
+{
+    for (const std::string &entry : log_messages(log_text))
+        if (entry == level + " " + message)
+            return true;
+    return false;
+}
