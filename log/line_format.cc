@@ -22,7 +22,7 @@ std::size_t format_line(char *buffer, const char *format, va_list arguments)
             buffer[length++] = '\n';
             buffer[length] = '\0';
         }
-    } else if (buffer[length - 1] != '\n') {
+    } else {
         // A cut line still ends, so that the next reply starts a line of
         // its own.
         buffer[length - 1] = '\n';

@@ -84,7 +84,7 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
     const auto *text = reinterpret_cast<const unsigned char *>(source);
     int needed = 0;
     for (int i = 0; i < length;) {
-        char32_t value;
+        char32_t value = 0;
         if (!decode_utf8(text, length, i, value))
             return failed(ERROR_NO_UNICODE_TRANSLATION);
         needed += value >= 0x10000 ? 2 : 1;
@@ -95,7 +95,7 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
         return failed(ERROR_INSUFFICIENT_BUFFER);
     int out = 0;
     for (int i = 0; i < length;) {
-        char32_t value;
+        char32_t value = 0;
         decode_utf8(text, length, i, value);
         if (value >= 0x10000) {
             value -= 0x10000;
@@ -169,7 +169,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
     int needed = 0;
     char bytes[4];
     for (int i = 0; i < length;) {
-        char32_t value;
+        char32_t value = 0;
         if (!decode_utf16(source, length, i, value))
             return failed(ERROR_NO_UNICODE_TRANSLATION);
         needed += encode_utf8(value, bytes);
@@ -180,7 +180,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
         return failed(ERROR_INSUFFICIENT_BUFFER);
     int out = 0;
     for (int i = 0; i < length;) {
-        char32_t value;
+        char32_t value = 0;
         decode_utf16(source, length, i, value);
         out += encode_utf8(value, destination + out);
     }
