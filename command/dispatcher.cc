@@ -1,5 +1,9 @@
 #include "command/dispatcher.h"
 
+#include "accounts/check.h"
+#include "accounts/delete_user.h"
+#include "accounts/lookup_search.h"
+#include "accounts/set_user.h"
 #include "command/builtin_commands.h"
 #include "command/command_loop.h"
 #include "command/replies.h"
@@ -15,6 +19,16 @@ struct CommandRow {
 
 // Tested in this order, exactly and with case; the first match wins.
 constexpr CommandRow COMMAND_TABLE[] = {
+    {"set", set_user},
+    {"-set", set_user},
+    {"del", delete_user},
+    {"-del", delete_user},
+    {"check", do_check},
+    {"-check", do_check},
+    {"lookup", do_lookup},
+    {"-lookup", do_lookup},
+    {"search", do_search},
+    {"-search", do_search},
     {"version", do_version},
     {"-version", do_version},
     {"help", do_help},

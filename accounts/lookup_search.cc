@@ -1,0 +1,190 @@
+#include "accounts/lookup_search.h"
+
+#include <string>
+
+#include "accounts/account_text.h"
+#include "accounts/reply_table.h"
+#include "command/replies.h"
+#include "config/host.h"
+#include "log/text.h"
+#include "log/trace_log.h"
+#include "platform/account_service.h"
+
+namespace {
+
+constexpr int MATCH = 1;
+constexpr int NO_MATCH = 0;
+constexpr int ABORT = -1;
+
+// What one NetUserEnum call may fill; the service answers ERROR_MORE_DATA
+// while entries remain, so memory stays bounded by one batch.
+constexpr DWORD SEARCH_BATCH_BYTES = 3200;
+
+constexpr ReplyRow SEARCH_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {ERROR_INVALID_NAME, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable SEARCH_TABLE = {SEARCH_ROWS, {0, UNKNOWN_ERROR_REPLY, ReplyArgument::CODE}};
+
+// Bounds compare as signed bytes, as the daemons' own matching did: a byte
+// of 0x80 or above lies below every ASCII character.
+bool in_range(char low, char high, char c)
+{
+    auto value = static_cast<signed char>(c);
+    return static_cast<signed char>(low) <= value && value <= static_cast<signed char>(high);
+}
+
+// Tests c against the class that starts just after its '['. Returns the
+// pattern past the closing ']', or nullptr when the pattern ends inside the
+// class: an unclosed class matches no character.
+const char *match_class(const char *pattern, char c, bool &matched)
+{
+    bool negated = *pattern == '^';
+    if (negated)
+        ++pattern;
+    bool found = false;
+    char previous = '\0';
+    // A leading ']' or '-' is a member, not the end or a range.
+    if (*pattern == ']' || *pattern == '-') {
+        found = *pattern == c;
+        previous = *pattern++;
+    }
+    while (*pattern != ']') {
+        if (*pattern == '\0')
+            return nullptr;
+        if (*pattern == '-' && pattern[1] != ']' && pattern[1] != '\0') {
+            found = found || in_range(previous, pattern[1], c);
+            previous = pattern[1];
+            pattern += 2;
+        } else {
+            found = found || *pattern == c;
+            previous = *pattern++;
+        }
+    }
+    matched = found != negated;
+    return pattern + 1;
+}
+
+int match_star(const char *text, const char *pattern)
+{
+    while (*pattern == '*')
+        ++pattern;
+    if (*pattern == '\0')
+        return MATCH;
+    for (; *text != '\0'; ++text) {
+        int result = match_pattern(text, pattern);
+        if (result != NO_MATCH)
+            return result;
+    }
+    return ABORT;
+}
+
+// Writes the data line of every record of one batch whose name matches;
+// false after a conversion reply.
+bool write_matches(const char *pattern, const USER_INFO_1 *records, DWORD count, int &matches)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        NarrowText name;
+        if (!to_narrow(records[i].usri1_name, name))
+            return false;
+        if (!name_matches(pattern, name.text()))
+            continue;
+        if (!reply_with_user_info(std::string("+DATA ") + name.text(), &records[i]))
+            return false;
+        ++matches;
+    }
+    return true;
+}
+
+}  // namespace
+
+int match_pattern(const char *text, const char *pattern)
+{
+    for (; *pattern != '\0'; ++text) {
+        if (*text == '\0' && *pattern != '*')
+            return ABORT;
+        switch (*pattern) {
+        case '?':
+            ++pattern;
+            break;
+        case '*':
+            return match_star(text, pattern);
+        case '[': {
+            bool matched = false;
+            pattern = match_class(pattern + 1, *text, matched);
+            if (pattern == nullptr || !matched)
+                return NO_MATCH;
+            break;
+        }
+        case '\\':
+            // A backslash at the pattern's end meets a text character and
+            // so matches nothing.
+            if (pattern[1] != *text)
+                return NO_MATCH;
+            pattern += 2;
+            break;
+        default:
+            if (*pattern != *text)
+                return NO_MATCH;
+            ++pattern;
+            break;
+        }
+    }
+    return *text == '\0' ? MATCH : NO_MATCH;
+}
+
+bool name_matches(const char *pattern, const char *name)
+{
+    if (pattern == nullptr || name == nullptr)
+        return false;
+    return same_text(pattern, "*") == 0 || match_pattern(name, pattern) == MATCH;
+}
+
+int do_lookup(const WordList &words, int command_index)
+{
+    log_info("Performing lookup");
+    const char *user_word = word_at(words, command_index + 1);
+    if (user_word == nullptr)
+        return -1;
+    WideText user;
+    if (!to_wide(user_word, user))
+        return 0;
+    HostName host = resolve_host();
+    ServiceBuffer info;
+    if (NetUserGetInfo(host.get(), user.data(), 1, info.out()) != NERR_Success) {
+        reply_negative("-ERR User %s not found.", user_word);
+        return 0;
+    }
+    return reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+}
+
+int do_search(const WordList &words, int command_index)
+{
+    log_info("Performing search");
+    const char *pattern = word_at(words, command_index + 1);
+    if (pattern == nullptr)
+        return -1;
+    HostName host = resolve_host();
+    DWORD resume = 0;
+    int matches = 0;
+    for (;;) {
+        ServiceBuffer batch;
+        DWORD read = 0;
+        DWORD total = 0;
+        DWORD result = NetUserEnum(host.get(), 1, 0, batch.out(), SEARCH_BATCH_BYTES, &read,
+                                   &total, &resume);
+        if (batch.data == nullptr)
+            read = 0;
+        // A batch that brings nothing cannot bring the end nearer either.
+        bool more = result == ERROR_MORE_DATA && read > 0;
+        if (result != NERR_Success && !more)
+            return reply_for_code(SEARCH_TABLE, result, nullptr);
+        if (!write_matches(pattern, batch.user_info(), read, matches))
+            return 0;
+        if (!more)
+            break;
+    }
+    reply_positive(matches == 1 ? "+OK %d entry found." : "+OK %d entries found.", matches);
+    return 1;
+}

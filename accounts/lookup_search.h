@@ -1,0 +1,20 @@
+// lookup <user> and search <pattern>: an account's data, and the accounts
+// whose names match a wildcard pattern.
+#pragma once
+
+#include "command/word_list.h"
+
+// Both: -1 when the word after the command word is missing; 1 after the
+// positive reply (search: the data lines and the count line); 0 after a
+// negative reply.
+int do_lookup(const WordList &words, int command_index);
+int do_search(const WordList &words, int command_index);
+
+// True when pattern is "*" alone, or when match_pattern gives 1.
+bool name_matches(const char *pattern, const char *name);
+
+// Compares the whole text with the whole pattern ('?', '*', '[...]' classes,
+// '\' quoting; case-sensitive bytes): 1 match, 0 no match, -1 when the text
+// ran out while the pattern still needed characters, so that no later start
+// of an enclosing '*' can match either.
+int match_pattern(const char *text, const char *pattern);

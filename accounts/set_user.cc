@@ -1,0 +1,316 @@
+#include "accounts/set_user.h"
+
+#include <cstring>
+
+#include "accounts/reply_table.h"
+#include "command/replies.h"
+#include "config/host.h"
+#include "config/settings.h"
+#include "homedir/home_directory.h"
+#include "log/text.h"
+#include "log/trace_log.h"
+#include "platform/account_service.h"
+
+namespace {
+
+// The password word that keeps an existing account's password.
+constexpr char KEEP_PASSWORD_WORD[] = "(NULL)";
+// A longer value is cut here and then fails its conversion to wide.
+constexpr std::size_t USER_INFO_VALUE_MAX = 512;
+constexpr DWORD NEW_ACCOUNT_FLAGS = UF_SCRIPT | UF_NORMAL_ACCOUNT | UF_DONT_EXPIRE_PASSWD;
+
+constexpr ReplyRow PROBE_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_UserNotFound, "-ERR User account not found.", ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable PROBE_TABLE = {PROBE_ROWS, {0, UNKNOWN_ERROR_REPLY, ReplyArgument::CODE}};
+
+// ERROR_INVALID_PARAMETER is answered by reply_write_failure; a second
+// NERR_UserExists, after the one replacement, by the row for any other.
+constexpr ReplyRow ADD_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {ERROR_BAD_NETPATH, "-ERR %d:The network path was not found.", ReplyArgument::CODE},
+    {NERR_GroupExists, "-ERR The group already exists.", ReplyArgument::NONE},
+    {NERR_NotPrimary, NOT_PRIMARY_REPLY, ReplyArgument::NONE},
+    {NERR_PasswordTooShort, "-ERR The password is shorter than required.", ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable ADD_TABLE = {ADD_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+constexpr ReplyRow REMOVE_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_NotPrimary, NOT_PRIMARY_REPLY, ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable REMOVE_TABLE = {REMOVE_ROWS,
+                                     {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+constexpr ReplyRow JOIN_ROWS[] = {
+    {ERROR_MEMBER_IN_ALIAS, "-ERR User was already a member of group %s.", ReplyArgument::TEXT},
+    {ERROR_INVALID_MEMBER, "-ERR User account is invalid.", ReplyArgument::NONE},
+    {NERR_GroupNotFound, "-ERR Group %s does not exist.", ReplyArgument::TEXT},
+};
+constexpr ReplyTable JOIN_TABLE = {JOIN_ROWS,
+                                   {0, "-ERR %d:Unknown group error.", ReplyArgument::CODE}};
+
+constexpr ReplyRow READ_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_UserNotFound, "-ERR User account not found.", ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable READ_TABLE = {READ_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+constexpr ReplyRow UPDATE_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_BadPassword, "-ERR The share name or password is invalid.", ReplyArgument::NONE},
+    {NERR_UserNotFound, "-ERR User account not found.", ReplyArgument::NONE},
+    {NERR_NotPrimary, NOT_PRIMARY_REPLY, ReplyArgument::NONE},
+    {NERR_SpeGroupOp,
+     "-ERR This operation is not allowed while you are a member or your current group.",
+     ReplyArgument::NONE},
+    {NERR_PasswordTooShort, "-ERR The password is shorter than required.", ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+    {NERR_LastAdmin, "-ERR This operation is not allowed on the last administrative account.",
+     ReplyArgument::NONE},
+};
+constexpr ReplyTable UPDATE_TABLE = {UPDATE_ROWS,
+                                     {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+struct UserInfoKey {
+    const char *prefix;
+    std::size_t length;
+    LPWSTR USER_INFO_1::*member;
+    WideText UserInfoTexts::*text;
+};
+
+// Tested in this order, case-sensitively: HOME= is no key.
+constexpr UserInfoKey USER_INFO_KEYS[] = {
+    {"home=", 5, &USER_INFO_1::usri1_home_dir, &UserInfoTexts::home},
+    {"comment=", 8, &USER_INFO_1::usri1_comment, &UserInfoTexts::comment},
+    {"script=", 7, &USER_INFO_1::usri1_script_path, &UserInfoTexts::script},
+};
+
+// Everything one creation holds; the record points into the wide texts.
+struct NewAccount {
+    const char *user_word = nullptr;
+    const char *group_name = nullptr;
+    WideText user;
+    WideText password;
+    WideText group;
+    HostName host;
+    USER_INFO_1 record{};
+    UserInfoTexts texts;
+};
+
+const char *text_or_empty(const SettingText &setting)
+{
+    return setting ? setting->c_str() : "";
+}
+
+// The reply for a failed NetUserAdd or NetUserSetInfo.
+int reply_write_failure(const ReplyTable &table, DWORD result, DWORD parameter_index)
+{
+    if (result != ERROR_INVALID_PARAMETER)
+        return reply_for_code(table, result, nullptr);
+    if (!report_parameter_error(parameter_index))
+        reply_negative("-ERR Parameter %d is in error.", static_cast<int>(parameter_index));
+    return 0;
+}
+
+const UserInfoKey *find_user_info_key(const char *word)
+{
+    for (const UserInfoKey &key : USER_INFO_KEYS)
+        if (same_prefix(word, key.prefix, key.length) == 0)
+            return &key;
+    return nullptr;
+}
+
+int read_user_info_words(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &words,
+                         int password_index)
+{
+    for (int index = password_index + 1; index < words.count; ++index) {
+        const char *word = word_at(words, index);
+        if (word == nullptr)
+            continue;
+        log_debug("Set user information {%s}.", word);
+        const UserInfoKey *key = find_user_info_key(word);
+        if (key == nullptr) {
+            log_debug("Unknown user info {%s}", word);
+            continue;
+        }
+        WideText &text = texts.*(key->text);
+        if (!to_wide(user_info_value(word), text))
+            return 0;
+        record.*(key->member) = text.data();
+    }
+    return 1;
+}
+
+// Only an absent answer of the probe leads to creating the directory; a
+// path that was not probed counts as present.
+int provision_home_directory(const USER_INFO_1 &record)
+{
+    if (record.usri1_home_dir == nullptr)
+        return 1;
+    NarrowText home;
+    if (!to_narrow(record.usri1_home_dir, home))
+        return 0;
+    log_debug("Checking user directory '%s'", home.text());
+    if (home_directory_present(home.text()) == 0 && !make_home_directory(home.text()))
+        return 0;
+    return 1;
+}
+
+int join_group(NewAccount &account)
+{
+    LOCALGROUP_MEMBERS_INFO_3 member{account.user.data()};
+    DWORD result = NetLocalGroupAddMembers(account.host.get(), account.group.data(), 3,
+                                           reinterpret_cast<LPBYTE>(&member), 1);
+    if (result != NERR_Success)
+        return reply_for_code(JOIN_TABLE, result, account.group_name);
+    reply_positive("+OK %s added to database.", account.user_word);
+    return 1;
+}
+
+// An account of the same name is removed once and the creation tried
+// again; that bound keeps a service that always answers NERR_UserExists
+// from holding the command forever.
+int add_account(NewAccount &account)
+{
+    bool replaced = false;
+    for (;;) {
+        DWORD parameter_index = 0;
+        DWORD result = NetUserAdd(account.host.get(), 1,
+                                  reinterpret_cast<LPBYTE>(&account.record), &parameter_index);
+        if (result == NERR_Success)
+            return join_group(account);
+        if (result != NERR_UserExists || replaced)
+            return reply_write_failure(ADD_TABLE, result, parameter_index);
+        log_debug("Removing existing user.");
+        result = NetUserDel(account.host.get(), account.user.data());
+        if (result != NERR_Success)
+            return reply_for_code(REMOVE_TABLE, result, nullptr);
+        replaced = true;
+    }
+}
+
+int create_user(const WordList &words, int command_index, NewAccount &account)
+{
+    // Whatever log_passwords says, no password reaches the trace log.
+    log_debug("Pass = xxxx");
+    if (!to_wide(word_at(words, command_index + 2), account.password))
+        return 0;
+    account.group_name = text_or_empty(settings.group);
+    log_debug("Joining group (%s)", account.group_name);
+    if (!to_wide(account.group_name, account.group))
+        return 0;
+    account.host = resolve_host();
+    USER_INFO_1 &record = account.record;
+    record.usri1_name = account.user.data();
+    record.usri1_password = account.password.data();
+    record.usri1_password_age = 0;
+    record.usri1_priv = USER_PRIV_USER;
+    record.usri1_flags = NEW_ACCOUNT_FLAGS;
+    if (!parse_user_info(record, account.texts, words, command_index + 2))
+        return 0;
+    return add_account(account);
+}
+
+}  // namespace
+
+int set_user(const WordList &words, int command_index)
+{
+    log_info("Performing add");
+    const char *user_word = word_at(words, command_index + 1);
+    if (user_word == nullptr)
+        return -1;
+    log_info("User (%s)", user_word);
+    NewAccount account;
+    account.user_word = user_word;
+    if (!to_wide(user_word, account.user))
+        return 0;
+    const char *password_word = word_at(words, command_index + 2);
+    if (password_word == nullptr)
+        return -1;
+    // "(NULL)" never creates an account: only one that exists is updated.
+    if (same_text(password_word, KEEP_PASSWORD_WORD) == 0) {
+        if (!user_exists(account.user.data()))
+            return 0;
+        return update_user(words, command_index);
+    }
+    return create_user(words, command_index, account);
+}
+
+int update_user(const WordList &words, int command_index)
+{
+    log_info("Performing update");
+    const char *user_word = word_at(words, command_index + 1);
+    if (user_word == nullptr)
+        return -1;
+    WideText user;
+    if (!to_wide(user_word, user))
+        return 0;
+    HostName host = resolve_host();
+    ServiceBuffer info;
+    DWORD result = NetUserGetInfo(host.get(), user.data(), 1, info.out());
+    if (result != NERR_Success)
+        return reply_for_code(READ_TABLE, result, nullptr);
+    UserInfoTexts texts;
+    if (!parse_user_info(*info.user_info(), texts, words, command_index + 2))
+        return 0;
+    DWORD parameter_index = 0;
+    result = NetUserSetInfo(host.get(), user.data(), 1, info.data, &parameter_index);
+    if (result != NERR_Success)
+        return reply_write_failure(UPDATE_TABLE, result, parameter_index);
+    reply_positive("+OK User %s added to database.", user_word);
+    return 1;
+}
+
+bool user_exists(LPCWSTR user)
+{
+    HostName host = resolve_host();
+    ServiceBuffer info;
+    DWORD result = NetUserGetInfo(host.get(), user, 1, info.out());
+    if (result == NERR_Success)
+        return true;
+    reply_for_code(PROBE_TABLE, result, nullptr);
+    return false;
+}
+
+int parse_user_info(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &words,
+                    int password_index)
+{
+    if (!read_user_info_words(record, texts, words, password_index))
+        return 0;
+    // An empty comment counts as given.
+    if (record.usri1_comment == nullptr) {
+        if (!to_wide(text_or_empty(settings.uname), texts.comment))
+            return 0;
+        record.usri1_comment = texts.comment.data();
+    }
+    return provision_home_directory(record);
+}
+
+const char *user_info_value(const char *word)
+{
+    static char value[USER_INFO_VALUE_MAX + 1];
+    if (word == nullptr)
+        return nullptr;
+    const char *equals = std::strchr(word, '=');
+    const char *start = equals ? equals + 1 : word;
+    if (*start == '"')
+        ++start;
+    copy_bounded(value, start, USER_INFO_VALUE_MAX);
+    std::size_t length = std::strlen(value);
+    if (length > 0 && value[length - 1] == '"')
+        value[length - 1] = '\0';
+    return value;
+}
+
+int same_prefix(const char *a, const char *b, std::size_t n)
+{
+    if (a == nullptr || b == nullptr)
+        return 1;
+    return std::strncmp(a, b, n);
+}

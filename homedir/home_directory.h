@@ -1,0 +1,25 @@
+// Making sure a user's home directory exists on a local disk before set
+// writes the account. A local path is a drive path (C:\...) on Windows and
+// an absolute path on POSIX; any other path is left alone.
+//
+// Each operation has a _with form that takes the separator: '\\' gives the
+// Windows rules, any other the POSIX ones. The plain form uses the
+// platform's PATH_SEPARATOR.
+#pragma once
+
+// 1 present (a probe file "test.tmp" could be created, or one is already
+// there); 0 absent (no path, the probe failed, or the probe name would not
+// fit in 511 characters); -1 not probed, for a path that is not local.
+int home_directory_present(const char *path);
+int home_directory_present_with(const char *path, char separator);
+
+// Creates every directory of the path in turn, from below the root down to
+// the path itself. 0 when there is no path, or after the negative reply
+// when part of the path is missing (ENOENT); otherwise 1.
+int make_home_directory(const char *path);
+int make_home_directory_with(const char *path, char separator);
+
+// The path cut to 511 characters and ended by one separator, in an area of
+// 512 characters that the next call overwrites.
+const char *with_trailing_backslash(const char *path);
+const char *with_trailing_backslash_with(const char *path, char separator);
