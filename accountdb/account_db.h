@@ -1,0 +1,111 @@
+// The account database: one SQLite file per installation, opened once per
+// process when first needed and shared by every module process through
+// SQLite's locking (WAL journal, writers with BEGIN IMMEDIATE, a busy
+// timeout). Every operation is one transaction.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sqlite3.h>
+
+#include "platform/win_types.h"
+
+constexpr int ACCOUNT_DB_SCHEMA_VERSION = 1;
+constexpr int ACCOUNT_DB_BUSY_TIMEOUT_MS = 10000;
+constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
+
+// settings.account_db when it is given and not empty (a relative path is
+// taken from the current directory); otherwise lodgate.db in the directory
+// of the configuration file that was read, or in the current directory when
+// that path has no '/'.
+std::string account_db_configured_path();
+
+// Opens path in place of any open database, creating it (mode 0600, with
+// the schema and the built-in groups) when missing. NERR_Success, or
+// NERR_InternalError after an ERROR trace line; a failed path is tried again
+// at the next account_db_ready.
+DWORD account_db_open(const char *path);
+
+// Makes sure a database is open: the one opened by path, else the configured
+// file. Reopens after a failed open or an error that suggests a bad file.
+DWORD account_db_ready();
+
+// Closes the database and forgets its path, so that the next use opens the
+// configured file again. Tests use it between cases, and a child process
+// after fork before it opens its own connection.
+void account_db_close();
+
+// The file of the open database, or of the last one tried.
+const std::string &account_db_path();
+// The open connection, or nullptr; for tests and administration.
+sqlite3 *account_db_connection();
+
+enum StatementId : int {
+    BEGIN_READ,
+    BEGIN_WRITE,
+    COMMIT,
+    ROLLBACK,
+    FIND_USER,
+    FIND_USER_ID,
+    FIND_GROUP_ID,
+    INSERT_USER,
+    UPDATE_USER,
+    UPDATE_PASSWORD,
+    DELETE_USER_MEMBERSHIPS,
+    DELETE_USER,
+    LIST_USERS,
+    COUNT_USERS_AFTER,
+    INSERT_GROUP,
+    FIND_MEMBERSHIP,
+    INSERT_MEMBERSHIP,
+    READ_POLICY,
+    WRITE_POLICY,
+    STATEMENT_COUNT
+};
+
+// The statement, prepared on first use and kept until the database closes;
+// nullptr after a traced failure.
+sqlite3_stmt *account_db_statement(StatementId id);
+
+// Writes "account database FILE: ACTION: MESSAGE" at ERROR and returns
+// NERR_InternalError. SQLite's result tells whether the file looks broken,
+// in which case the next operation opens it anew.
+DWORD account_db_failure(const char *action, int sqlite_result);
+
+// Resets the statement (and drops its bindings) when the scope that steps it
+// ends, so that no read stays open and no bound text is left dangling.
+struct StatementScope {
+    sqlite3_stmt *statement;
+
+    explicit StatementScope(sqlite3_stmt *used) : statement(used) {}
+    StatementScope(const StatementScope &) = delete;
+    StatementScope &operator=(const StatementScope &) = delete;
+    ~StatementScope();
+};
+
+// One transaction, rolled back when the record goes without db_commit.
+struct DbTransaction {
+    bool active = false;
+
+    DbTransaction() = default;
+    DbTransaction(const DbTransaction &) = delete;
+    DbTransaction &operator=(const DbTransaction &) = delete;
+    ~DbTransaction();
+};
+
+DWORD db_begin_read(DbTransaction &transaction);
+// BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout)
+// before anything is read, so a writer never fails on a stale snapshot.
+DWORD db_begin_write(DbTransaction &transaction);
+DWORD db_commit(DbTransaction &transaction);
+
+// Binding and reading with the absent/empty difference kept: an absent text
+// is NULL in the database. Bound texts must outlive the StatementScope.
+void bind_text(sqlite3_stmt *statement, int index, std::string_view text);
+void bind_optional_text(sqlite3_stmt *statement, int index,
+                        const std::optional<std::string> &text);
+std::string column_text(sqlite3_stmt *statement, int column);
+std::optional<std::string> column_optional_text(sqlite3_stmt *statement, int column);

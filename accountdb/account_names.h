@@ -1,0 +1,29 @@
+// Account names and the other text members of an account, as UTF-8.
+//
+// Names are case-insensitive and case-preserving, as on Windows: each is
+// stored as given and also as its folded key, which lookups compare. Folding
+// maps to upper case the letters of ASCII, Latin-1, Latin Extended-A, Greek
+// and Cyrillic (the scripts whose one-to-one upper case Windows also
+// applies); every other character stays as it is. The key is fixed by this
+// table rather than by the locale or a Unicode library version, since a
+// changed key would break the database's unique index.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/win_types.h"
+
+// Longest name, password, home directory, comment or script path, in UTF-16
+// units (the service's characters).
+constexpr std::size_t ACCOUNT_TEXT_MAX = 256;
+
+char32_t fold_code_point(char32_t code_point);
+std::string fold_name(std::string_view name);
+
+// A name the database can hold: valid UTF-8, not empty, at most
+// ACCOUNT_TEXT_MAX units, no control characters (C0, DEL, C1).
+bool name_is_valid(std::string_view name);
+// Valid UTF-8 of at most ACCOUNT_TEXT_MAX units.
+bool text_member_is_valid(std::string_view text);

@@ -1,0 +1,442 @@
+#include "accountdb/user_records.h"
+
+#include <ctime>
+
+#include "accountdb/account_db.h"
+#include "accountdb/account_names.h"
+#include "accountdb/password_hash.h"
+#include "accountdb/wide_text.h"
+
+namespace {
+
+// The columns of FIND_USER and LIST_USERS.
+enum UserColumn : int {
+    COLUMN_ID,
+    COLUMN_NAME,
+    COLUMN_PASSWORD_HASH,
+    COLUMN_PASSWORD_SET,
+    COLUMN_PRIV,
+    COLUMN_HOME_DIR,
+    COLUMN_COMMENT,
+    COLUMN_FLAGS,
+    COLUMN_SCRIPT_PATH,
+    COLUMN_FAILED_LOGONS,
+    COLUMN_LOCKED_UNTIL,
+};
+
+// The account-type bits of usri1_flags; a user is exactly a normal account.
+constexpr DWORD ACCOUNT_TYPE_FLAGS = 0x0100 | UF_NORMAL_ACCOUNT | 0x0800 | 0x1000 | 0x2000;
+
+void read_user_row(sqlite3_stmt *statement, UserRecord &user)
+{
+    user.id = sqlite3_column_int64(statement, COLUMN_ID);
+    user.name = column_text(statement, COLUMN_NAME);
+    user.password_hash = column_text(statement, COLUMN_PASSWORD_HASH);
+    user.password_set = sqlite3_column_int64(statement, COLUMN_PASSWORD_SET);
+    user.priv = static_cast<DWORD>(sqlite3_column_int64(statement, COLUMN_PRIV));
+    user.home_dir = column_optional_text(statement, COLUMN_HOME_DIR);
+    user.comment = column_optional_text(statement, COLUMN_COMMENT);
+    user.flags = static_cast<DWORD>(sqlite3_column_int64(statement, COLUMN_FLAGS));
+    user.script_path = column_optional_text(statement, COLUMN_SCRIPT_PATH);
+    user.failed_logons = sqlite3_column_int64(statement, COLUMN_FAILED_LOGONS);
+    user.locked_until = sqlite3_column_int64(statement, COLUMN_LOCKED_UNTIL);
+}
+
+// NERR_Success with the id of the row whose folded name matches, missing
+// when there is none, or NERR_InternalError.
+DWORD find_id(StatementId which, const std::string &folded, std::int64_t &id, DWORD missing)
+{
+    sqlite3_stmt *statement = account_db_statement(which);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    bind_text(statement, 1, folded);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        id = sqlite3_column_int64(statement, 0);
+        return NERR_Success;
+    }
+    if (result == SQLITE_DONE)
+        return missing;
+    return account_db_failure("cannot look up a name", result);
+}
+
+DWORD find_user_id(std::string_view name, std::int64_t &id)
+{
+    return find_id(FIND_USER_ID, fold_name(name), id, NERR_UserNotFound);
+}
+
+DWORD step_done(sqlite3_stmt *statement, const char *action)
+{
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_DONE)
+        return account_db_failure(action, result);
+    return NERR_Success;
+}
+
+bool optional_member_fits(const std::optional<std::string> &text)
+{
+    return !text || text_member_is_valid(*text);
+}
+
+}  // namespace
+
+DWORD user_fields_fault(const UserRecord &user)
+{
+    if (user.priv > USER_PRIV_ADMIN)
+        return PARM_PRIV;
+    if (!optional_member_fits(user.home_dir))
+        return PARM_HOME_DIR;
+    if (!optional_member_fits(user.comment))
+        return PARM_COMMENT;
+    if (!user_flags_are_valid(user.flags))
+        return PARM_FLAGS;
+    if (!optional_member_fits(user.script_path))
+        return PARM_SCRIPT_PATH;
+    return 0;
+}
+
+bool user_flags_are_valid(DWORD flags)
+{
+    return (flags & ACCOUNT_TYPE_FLAGS) == UF_NORMAL_ACCOUNT;
+}
+
+namespace {
+
+// Users and groups share one namespace.
+DWORD insert_one(const UserRecord &user, std::int64_t now)
+{
+    std::string folded = fold_name(user.name);
+    std::int64_t id = 0;
+    DWORD found = find_id(FIND_GROUP_ID, folded, id, NERR_GroupNotFound);
+    if (found != NERR_GroupNotFound)
+        return found == NERR_Success ? NERR_GroupExists : found;
+    found = find_id(FIND_USER_ID, folded, id, NERR_UserNotFound);
+    if (found != NERR_UserNotFound)
+        return found == NERR_Success ? NERR_UserExists : found;
+
+    sqlite3_stmt *statement = account_db_statement(INSERT_USER);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    bind_text(statement, 1, user.name);
+    bind_text(statement, 2, folded);
+    bind_text(statement, 3, user.password_hash);
+    sqlite3_bind_int64(statement, 4, user.password_set);
+    sqlite3_bind_int64(statement, 5, user.priv);
+    bind_optional_text(statement, 6, user.home_dir);
+    bind_optional_text(statement, 7, user.comment);
+    sqlite3_bind_int64(statement, 8, user.flags);
+    bind_optional_text(statement, 9, user.script_path);
+    sqlite3_bind_int64(statement, 10, now);
+    return step_done(statement, "cannot add a user");
+}
+
+DWORD update_fields(std::int64_t id, const UserRecord &values)
+{
+    sqlite3_stmt *statement = account_db_statement(UPDATE_USER);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, id);
+    sqlite3_bind_int64(statement, 2, values.priv);
+    bind_optional_text(statement, 3, values.home_dir);
+    bind_optional_text(statement, 4, values.comment);
+    sqlite3_bind_int64(statement, 5, values.flags);
+    bind_optional_text(statement, 6, values.script_path);
+    return step_done(statement, "cannot change a user");
+}
+
+DWORD update_password(std::int64_t id, const UserRecord &values)
+{
+    sqlite3_stmt *statement = account_db_statement(UPDATE_PASSWORD);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, id);
+    bind_text(statement, 2, values.password_hash);
+    sqlite3_bind_int64(statement, 3, values.password_set);
+    return step_done(statement, "cannot change a password");
+}
+
+DWORD delete_by_id(StatementId which, std::int64_t id)
+{
+    sqlite3_stmt *statement = account_db_statement(which);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, id);
+    return step_done(statement, "cannot delete a user");
+}
+
+DWORD count_users_after(std::int64_t after_id, std::int64_t &count)
+{
+    sqlite3_stmt *statement = account_db_statement(COUNT_USERS_AFTER);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, after_id);
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_ROW)
+        return account_db_failure("cannot count users", result);
+    count = sqlite3_column_int64(statement, 0);
+    return NERR_Success;
+}
+
+DWORD read_batch(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
+                 UserPage &page)
+{
+    sqlite3_stmt *statement = account_db_statement(LIST_USERS);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, after_id);
+    for (;;) {
+        int result = sqlite3_step(statement);
+        if (result == SQLITE_DONE)
+            return NERR_Success;
+        if (result != SQLITE_ROW)
+            return account_db_failure("cannot list users", result);
+        UserRecord user;
+        read_user_row(statement, user);
+        if (!take(user)) {
+            page.more = true;
+            return NERR_Success;
+        }
+        page.users.push_back(std::move(user));
+    }
+}
+
+DWORD membership_exists(std::int64_t group_id, std::int64_t user_id, bool &exists)
+{
+    sqlite3_stmt *statement = account_db_statement(FIND_MEMBERSHIP);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, group_id);
+    sqlite3_bind_int64(statement, 2, user_id);
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_ROW && result != SQLITE_DONE)
+        return account_db_failure("cannot read a membership", result);
+    exists = result == SQLITE_ROW;
+    return NERR_Success;
+}
+
+DWORD insert_membership(std::int64_t group_id, std::int64_t user_id)
+{
+    sqlite3_stmt *statement = account_db_statement(INSERT_MEMBERSHIP);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, group_id);
+    sqlite3_bind_int64(statement, 2, user_id);
+    return step_done(statement, "cannot add a group member");
+}
+
+// The member's user id, or why it cannot join.
+DWORD member_id(const std::string &member, std::int64_t &id)
+{
+    if (!name_is_valid(member))
+        return ERROR_NO_SUCH_MEMBER;
+    std::string folded = fold_name(member);
+    DWORD found = find_id(FIND_USER_ID, folded, id, ERROR_NO_SUCH_MEMBER);
+    if (found != ERROR_NO_SUCH_MEMBER)
+        return found;
+    std::int64_t group_id = 0;
+    found = find_id(FIND_GROUP_ID, folded, group_id, ERROR_NO_SUCH_MEMBER);
+    return found == NERR_Success ? ERROR_INVALID_MEMBER : found;
+}
+
+DWORD add_member(std::int64_t group_id, const std::string &member)
+{
+    std::int64_t user_id = 0;
+    DWORD status = member_id(member, user_id);
+    if (status != NERR_Success)
+        return status;
+    bool exists = false;
+    status = membership_exists(group_id, user_id, exists);
+    if (status != NERR_Success)
+        return status;
+    if (exists)
+        return ERROR_MEMBER_IN_ALIAS;
+    return insert_membership(group_id, user_id);
+}
+
+}  // namespace
+
+std::int64_t account_clock()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+DWORD user_record_fault(const UserRecord &user)
+{
+    if (!name_is_valid(user.name))
+        return PARM_NAME;
+    return user_fields_fault(user);
+}
+
+DWORD password_fault(std::string_view password)
+{
+    if (password.size() > PASSWORD_BYTES_MAX || !text_member_is_valid(password))
+        return PARM_PASSWORD;
+    return 0;
+}
+
+DWORD find_user(std::string_view name, UserRecord &user)
+{
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    std::string folded = fold_name(name);
+    sqlite3_stmt *statement = account_db_statement(FIND_USER);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    bind_text(statement, 1, folded);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE)
+        return NERR_UserNotFound;
+    if (result != SQLITE_ROW)
+        return account_db_failure("cannot read a user", result);
+    read_user_row(statement, user);
+    return NERR_Success;
+}
+
+DWORD insert_users(const UserRecord *users, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        if (user_record_fault(users[i]) != 0)
+            return ERROR_INVALID_PARAMETER;
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    std::int64_t now = account_clock();
+    for (std::size_t i = 0; i < count; ++i) {
+        DWORD status = insert_one(users[i], now);
+        if (status != NERR_Success)
+            return status;
+    }
+    return db_commit(transaction);
+}
+
+DWORD insert_user(const UserRecord &user)
+{
+    return insert_users(&user, 1);
+}
+
+DWORD update_user(std::string_view name, const UserRecord &values, bool new_password)
+{
+    if (user_fields_fault(values) != 0)
+        return ERROR_INVALID_PARAMETER;
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    std::int64_t id = 0;
+    DWORD status = find_user_id(name, id);
+    if (status == NERR_Success)
+        status = update_fields(id, values);
+    if (status == NERR_Success && new_password)
+        status = update_password(id, values);
+    if (status != NERR_Success)
+        return status;
+    return db_commit(transaction);
+}
+
+DWORD delete_user(std::string_view name)
+{
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    std::int64_t id = 0;
+    DWORD status = find_user_id(name, id);
+    if (status == NERR_Success)
+        status = delete_by_id(DELETE_USER_MEMBERSHIPS, id);
+    if (status == NERR_Success)
+        status = delete_by_id(DELETE_USER, id);
+    if (status != NERR_Success)
+        return status;
+    return db_commit(transaction);
+}
+
+DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
+                 UserPage &page)
+{
+    page = UserPage{};
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_read(transaction) != NERR_Success)
+        return NERR_InternalError;
+    DWORD status = count_users_after(after_id, page.remaining);
+    if (status == NERR_Success)
+        status = read_batch(after_id, take, page);
+    if (status != NERR_Success)
+        return status;
+    return db_commit(transaction);
+}
+
+DWORD add_group_members(std::string_view group, const std::vector<std::string> &members)
+{
+    if (!name_is_valid(group))
+        return NERR_GroupNotFound;
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    std::int64_t group_id = 0;
+    DWORD status = find_id(FIND_GROUP_ID, fold_name(group), group_id, NERR_GroupNotFound);
+    for (std::size_t i = 0; status == NERR_Success && i < members.size(); ++i)
+        status = add_member(group_id, members[i]);
+    if (status != NERR_Success)
+        return status;
+    return db_commit(transaction);
+}
+
+DWORD read_policy(const char *name, std::int64_t &value)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    sqlite3_stmt *statement = account_db_statement(READ_POLICY);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    bind_text(statement, 1, name);
+    int result = sqlite3_step(statement);
+    if (result != SQLITE_ROW && result != SQLITE_DONE)
+        return account_db_failure("cannot read the policy", result);
+    value = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+    return NERR_Success;
+}
+
+DWORD write_policy(const char *name, std::int64_t value)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    sqlite3_stmt *statement = account_db_statement(WRITE_POLICY);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    {
+        StatementScope scope(statement);
+        bind_text(statement, 1, name);
+        sqlite3_bind_int64(statement, 2, value);
+        if (step_done(statement, "cannot write the policy") != NERR_Success)
+            return NERR_InternalError;
+    }
+    return db_commit(transaction);
+}

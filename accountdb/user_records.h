@@ -1,0 +1,95 @@
+// Users, local groups and the policy in the account database, as UTF-8.
+// Each operation is one transaction and answers the service's result codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_types.h"
+
+// Not among the codes of win_types.h.
+constexpr DWORD ERROR_NO_SUCH_MEMBER = 1387;
+
+// Members' indexes for ERROR_INVALID_PARAMETER, as the service reports them.
+constexpr DWORD PARM_NAME = 1;
+constexpr DWORD PARM_PASSWORD = 2;
+constexpr DWORD PARM_PASSWORD_AGE = 3;
+constexpr DWORD PARM_PRIV = 4;
+constexpr DWORD PARM_HOME_DIR = 5;
+constexpr DWORD PARM_COMMENT = 6;
+constexpr DWORD PARM_FLAGS = 7;
+constexpr DWORD PARM_SCRIPT_PATH = 8;
+
+// Policy names; a missing one reads as 0.
+constexpr const char POLICY_MIN_PASSWORD_LENGTH[] = "min_password_length";
+constexpr const char POLICY_LOCKOUT_THRESHOLD[] = "lockout_threshold";
+constexpr const char POLICY_LOCKOUT_WINDOW[] = "lockout_window_seconds";
+constexpr const char POLICY_LOCKOUT_DURATION[] = "lockout_duration_seconds";
+
+struct UserRecord {
+    std::int64_t id = 0;  // creation order
+    std::string name;     // as created
+    std::string password_hash;
+    std::int64_t password_set = 0;  // seconds since the epoch
+    DWORD priv = USER_PRIV_USER;
+    std::optional<std::string> home_dir;  // absent is not the empty text
+    std::optional<std::string> comment;
+    DWORD flags = UF_SCRIPT | UF_NORMAL_ACCOUNT;
+    std::optional<std::string> script_path;
+    std::int64_t failed_logons = 0;
+    std::int64_t locked_until = 0;  // 0 when not locked
+};
+
+// Seconds since the epoch, as password_set and the lockout times count.
+std::int64_t account_clock();
+
+// 0, or the index of the first faulty member among name, priv, home
+// directory, comment, flags and script path; user_fields_fault skips the name.
+DWORD user_record_fault(const UserRecord &user);
+DWORD user_fields_fault(const UserRecord &user);
+// A user is exactly a normal account: UF_NORMAL_ACCOUNT and no other
+// account-type bit.
+bool user_flags_are_valid(DWORD flags);
+// 0, or PARM_PASSWORD when libxcrypt or the service could not take it.
+DWORD password_fault(std::string_view password);
+
+// NERR_UserNotFound when there is no user of that name in any case.
+DWORD find_user(std::string_view name, UserRecord &user);
+
+// Stores the records with their ready hashes (imports, benchmark set-up),
+// all or none. NERR_GroupExists / NERR_UserExists for a taken name (also
+// within the list), ERROR_INVALID_PARAMETER for a faulty record.
+DWORD insert_users(const UserRecord *users, std::size_t count);
+DWORD insert_user(const UserRecord &user);
+
+// Sets priv, home directory, comment, flags and script path from values;
+// with new_password also its password_hash and password_set, which clears
+// the failed-logon count.
+DWORD update_user(std::string_view name, const UserRecord &values, bool new_password);
+
+// Removes the user and its memberships.
+DWORD delete_user(std::string_view name);
+
+// One batch of users in creation order after after_id. take is asked for
+// each candidate and answers whether it still fits; the first that does not
+// ends the batch with more set. remaining counts the users after after_id.
+struct UserPage {
+    std::vector<UserRecord> users;
+    std::int64_t remaining = 0;
+    bool more = false;
+};
+DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
+                 UserPage &page);
+
+// Adds every member or none: NERR_GroupNotFound, ERROR_NO_SUCH_MEMBER for a
+// name that is no user, ERROR_INVALID_MEMBER for a group, ERROR_MEMBER_IN_ALIAS
+// for one already in the group.
+DWORD add_group_members(std::string_view group, const std::vector<std::string> &members);
+
+DWORD read_policy(const char *name, std::int64_t &value);
+DWORD write_policy(const char *name, std::int64_t value);
