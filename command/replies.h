@@ -9,5 +9,5 @@
 extern bool negative_reply_given;
 
 // Return what the trace-log copy returned: 0 while logging is off, else 1.
-int reply_negative(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int reply_positive(const char *format, ...) __attribute__((format(printf, 1, 2)));
+int reply_negative(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+int reply_positive(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -17,9 +17,9 @@ constexpr int LOG_DEBUG = 3;
 
 // Format a message and write it at their level. Return 0 and do nothing
 // while logging is off; otherwise the result of log_write.
-int log_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int log_info(const char *format, ...) __attribute__((format(printf, 1, 2)));
-int log_debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
+int log_error(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+int log_info(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+int log_debug(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Writes one line when the level passes (opening init.log in the current
 // directory when no file is open yet) and echoes it in debug mode whether

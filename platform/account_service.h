@@ -6,7 +6,21 @@
 
 #include "platform/win_types.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// Windows numbers a faulty member by its lmaccess.h USER_*_PARMNUM, the
+// replies by its place in USER_INFO_1. These two names are therefore ours
+// (account_service-win32.cc), calling the system's and translating
+// *parm_err, so that the account commands stay as they are.
+#define NetUserAdd lodgate_NetUserAdd
+#define NetUserSetInfo lodgate_NetUserSetInfo
+
+NET_API_STATUS lodgate_NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf,
+                                  LPDWORD parm_err);
+NET_API_STATUS lodgate_NetUserSetInfo(LPCWSTR servername, LPCWSTR username,
+                                      DWORD level, LPBYTE buf, LPDWORD parm_err);
+
+#else
 
 // Level 1 only. On success *bufptr holds one USER_INFO_1 in a buffer that the
 // caller releases with NetApiBufferFree; usri1_password is always absent.
