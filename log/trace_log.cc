@@ -145,7 +145,7 @@ std::FILE *traced_fopen(const char *path, const char *mode)
         errno = 0;
         return nullptr;
     }
-    std::FILE *file = std::fopen(path, mode);
+    std::FILE *file = open_file(path, mode);
     // Callers report the open's own error text, which logging must not change.
     int open_error = errno;
     log_debug("fopen called on (%s) with style (%s) gives FILE * (%p)", path, mode,

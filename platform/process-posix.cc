@@ -18,3 +18,8 @@ int make_directory(const char *path)
     // The umask decides, as for any directory a program makes.
     return mkdir(path, 0777);
 }
+
+std::FILE *open_file(const char *path, const char *mode)
+{
+    return std::fopen(path, mode);
+}

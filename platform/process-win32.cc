@@ -5,6 +5,8 @@
 #include <io.h>
 #include <process.h>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 int current_process_id()
 {
@@ -19,4 +21,19 @@ void set_stdout_text_mode()
 int make_directory(const char *path)
 {
     return _mkdir(path);
+}
+
+std::FILE *open_file(const char *path, const char *mode)
+{
+    // msvcrt's fopen reads "wx" as "w", which would empty a file of that
+    // name that a user keeps.
+    if (std::strcmp(mode, "wx") != 0)
+        return std::fopen(path, mode);
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE *file = _fdopen(fd, "w");
+    if (file == nullptr)
+        _close(fd);
+    return file;
 }

@@ -1,6 +1,8 @@
 // Process facilities that differ between the runtimes.
 #pragma once
 
+#include <cstdio>
+
 // The id of this process.
 int current_process_id();
 
@@ -11,3 +13,7 @@ void set_stdout_text_mode();
 // Creates one directory with the platform's default permissions; 0 on
 // success, -1 with errno set.
 int make_directory(const char *path);
+
+// fopen, where mode "wx" creates the file only when none is there (fails
+// with EEXIST otherwise) on every runtime.
+std::FILE *open_file(const char *path, const char *mode);
