@@ -1,4 +1,4 @@
-// Name folding and the UTF-8/UTF-16 conversions it rests on.
+// Name folding and the widening of stored text.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -70,31 +70,6 @@ TEST(AccountNames, ValidNamesAreNonEmptyShortAndFreeOfControls)
         astral += "\xF0\x9D\x84\x9E";
     EXPECT_TRUE(name_is_valid(astral));
     EXPECT_FALSE(name_is_valid(astral + "x"));
-}
-
-TEST(WideText, StrictConversionRefusesUnpairedSurrogates)
-{
-    std::string out;
-    EXPECT_TRUE(wide_to_utf8(u"a\xD834\xDD1E", out));
-    EXPECT_EQ(out, "a\xF0\x9D\x84\x9E");
-    EXPECT_FALSE(wide_to_utf8(u"a\xD834", out));
-    EXPECT_FALSE(wide_to_utf8(u"\xDD1E" u"a", out));
-    EXPECT_FALSE(wide_to_utf8(u"\xD834" u"b", out));
-    EXPECT_TRUE(wide_to_utf8(nullptr, out));
-    EXPECT_EQ(out, "");
-}
-
-TEST(WideText, BoundedConversionReportsWhatDoesNotFit)
-{
-    char buffer[4];
-    std::size_t length = 99;
-    EXPECT_TRUE(wide_to_utf8_into(u"abc", buffer, sizeof buffer, &length));
-    EXPECT_EQ(length, 3U);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_FALSE(wide_to_utf8_into(u"abcd", buffer, sizeof buffer, &length));
-    EXPECT_FALSE(wide_to_utf8_into(u"a€", buffer, sizeof buffer, &length));
-    EXPECT_TRUE(wide_to_utf8_into(u"€", buffer, sizeof buffer, &length));
-    EXPECT_EQ(length, 3U);
 }
 
 TEST(WideText, StoredTextWidensWithReplacementForBadBytes)

@@ -12,9 +12,6 @@
 
 #include "platform/win_types.h"
 
-// Not among the codes of win_types.h.
-constexpr DWORD ERROR_NO_SUCH_MEMBER = 1387;
-
 // Members' indexes for ERROR_INVALID_PARAMETER, as the service reports them.
 constexpr DWORD PARM_NAME = 1;
 constexpr DWORD PARM_PASSWORD = 2;

@@ -574,7 +574,9 @@ TEST_F(UserService, ServerNamesMeanThisComputerOrFail)
                   c.expected)
             << shown;
     }
-    EXPECT_EQ(logon(u"unused", u"Secret-1"), ERROR_LOGON_FAILURE);  // no add went through
+    // No add, change or delete went through.
+    EXPECT_EQ(logon(u"unused", u"Secret-1"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"served", u"Secret-1"), ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -152,7 +152,9 @@ void read_file(std::FILE *file)
 void system_directory(char *directory)
 {
     auto wide = std::make_unique<WCHAR[]>(SYSTEM_DIRECTORY_WIDE_MAX);
-    if (GetSystemDirectoryW(wide.get(), SYSTEM_DIRECTORY_WIDE_MAX) == 0) {
+    // A result of the buffer's size or more is the size it would need.
+    UINT length = GetSystemDirectoryW(wide.get(), SYSTEM_DIRECTORY_WIDE_MAX);
+    if (length == 0 || length >= SYSTEM_DIRECTORY_WIDE_MAX) {
         copy_bounded(directory, DEFAULT_SYSTEM_DIRECTORY, CANDIDATE_MAX - 1);
         log_debug("Cannot get system directory, using default {%s}", directory);
     } else if (WideCharToMultiByte(CP_ACP, 0, wide.get(), -1, directory, CANDIDATE_MAX - 1,
