@@ -72,6 +72,9 @@ constexpr const char *CONNECTION_STATEMENTS[] = {
     "PRAGMA journal_mode=WAL",
     "PRAGMA synchronous=FULL",
     "PRAGMA foreign_keys=ON",
+    // 512 KiB holds every interior page of 100,000 accounts; the default 2 MB
+    // would only let a full enumeration grow the process by the difference.
+    "PRAGMA cache_size=-512",
 };
 
 struct StatementText {
@@ -112,6 +115,20 @@ constexpr StatementText STATEMENT_TEXTS[] = {
     {WRITE_POLICY,
      "INSERT INTO policy(name, value) VALUES (?1, ?2)"
      " ON CONFLICT(name) DO UPDATE SET value = excluded.value"},
+    // ?2 now, ?3 the window: a failure outside the window starts a new count.
+    {RECORD_FAILED_LOGON,
+     "UPDATE user_accounts SET failed_logons = CASE WHEN last_failed_logon IS NOT NULL"
+     " AND last_failed_logon > ?2 - ?3 THEN failed_logons + 1 ELSE 1 END,"
+     " last_failed_logon = ?2 WHERE id = ?1"},
+    {LOCK_USER,
+     "UPDATE user_accounts SET locked_until = ?2 WHERE id = ?1 AND failed_logons >= ?3"},
+    {CLEAR_FAILED_LOGONS,
+     "UPDATE user_accounts SET failed_logons = 0, last_failed_logon = NULL,"
+     " locked_until = NULL WHERE id = ?1"},
+    // Only over the hash that was verified, so a password changed meanwhile
+    // stays; the password's age is unchanged.
+    {UPGRADE_HASH,
+     "UPDATE user_accounts SET password_hash = ?2 WHERE id = ?1 AND password_hash = ?3"},
 };
 
 constexpr bool statement_texts_in_order()
@@ -141,6 +158,7 @@ struct AccountDb {
 };
 
 AccountDb db;
+std::uint64_t connection_generation = 0;
 
 void close_connection()
 {
@@ -276,6 +294,7 @@ DWORD open_connection()
     int result = sqlite3_open_v2(db.path.c_str(), &raw,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     db.connection.reset(raw);
+    ++connection_generation;
     if (result != SQLITE_OK)
         return account_db_failure("cannot open", result);
     sqlite3_busy_timeout(raw, ACCOUNT_DB_BUSY_TIMEOUT_MS);
@@ -363,6 +382,11 @@ void account_db_close()
 const std::string &account_db_path()
 {
     return db.path;
+}
+
+std::uint64_t account_db_generation()
+{
+    return connection_generation;
 }
 
 sqlite3 *account_db_connection()

@@ -42,6 +42,9 @@ void account_db_close();
 const std::string &account_db_path();
 // The open connection, or nullptr; for tests and administration.
 sqlite3 *account_db_connection();
+// Counts the connections opened, so that what is remembered of one is not
+// taken for another that happens to reuse its address.
+std::uint64_t account_db_generation();
 
 enum StatementId : int {
     BEGIN_READ,
@@ -63,6 +66,10 @@ enum StatementId : int {
     INSERT_MEMBERSHIP,
     READ_POLICY,
     WRITE_POLICY,
+    RECORD_FAILED_LOGON,
+    LOCK_USER,
+    CLEAR_FAILED_LOGONS,
+    UPGRADE_HASH,
     STATEMENT_COUNT
 };
 

@@ -53,7 +53,38 @@ bool may_be_hash(const char *stored)
     return stored != nullptr && stored[0] != '\0' && stored[0] != '*' && stored[0] != '!';
 }
 
+// crypt_checksalt passes sha512crypt and bcrypt, which are weaker than
+// yescrypt here, so the list is ours.
+constexpr const char *WEAK_PREFIXES[] = {"$1$", "$5$", "$6$", "$2a$", "$2b$", "$2y$", "$md5",
+                                         "$sha1$", "_"};
+
+constexpr const char ITOA64[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// yescrypt's "$y$" is followed by the flags and then log2 N, each one
+// character of crypt's base-64 alphabet.
+int yescrypt_cost(const char *hash)
+{
+    std::size_t prefix = sizeof PASSWORD_HASH_PREFIX - 1;
+    if (std::strncmp(hash, PASSWORD_HASH_PREFIX, prefix) != 0 || std::strlen(hash) < prefix + 2)
+        return -1;
+    const char *found = std::strchr(ITOA64, hash[prefix + 1]);
+    return found != nullptr && *found != '\0' ? static_cast<int>(found - ITOA64) : -1;
+}
+
 }  // namespace
+
+bool hash_is_weak(const char *stored_hash)
+{
+    if (!may_be_hash(stored_hash))
+        return false;
+    for (const char *prefix : WEAK_PREFIXES)
+        if (std::strncmp(stored_hash, prefix, std::strlen(prefix)) == 0)
+            return true;
+    int cost = yescrypt_cost(stored_hash);
+    if (cost >= 0)
+        return cost < yescrypt_cost(dummy_setting().c_str());
+    return crypt_checksalt(stored_hash) == CRYPT_SALT_METHOD_LEGACY;
+}
 
 SecretText::~SecretText()
 {

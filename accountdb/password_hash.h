@@ -42,6 +42,11 @@ int hash_password(const char *password, std::string &hash);
 // never matches and costs one dummy verification instead.
 bool verify_password(const char *password, const char *stored_hash);
 
+// True for a hash of a method weaker than the default (md5crypt,
+// sha256crypt, sha512crypt, bcrypt and others libxcrypt calls legacy) or a
+// yescrypt of lower cost; a logon that verifies against one rehashes.
+bool hash_is_weak(const char *stored_hash);
+
 // The work of verifying against a hash of the default method and cost, for
 // a name that has no account.
 void verify_dummy(const char *password);

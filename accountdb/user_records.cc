@@ -183,6 +183,25 @@ DWORD count_users_after(std::int64_t after_id, std::int64_t &count)
     return NERR_Success;
 }
 
+// What the last batch left to count, so that a long enumeration does not
+// count the rest of the table again at every batch: valid while no commit
+// (of any connection) has changed the file since.
+struct RemainingAfter {
+    std::uint64_t generation = 0;
+    std::int64_t after_id = -1;
+    std::int64_t count = 0;
+    unsigned data_version = 0;
+    sqlite3_int64 own_changes = -1;
+};
+RemainingAfter remaining_after;
+
+unsigned data_version()
+{
+    unsigned version = 0;
+    sqlite3_file_control(account_db_connection(), "main", SQLITE_FCNTL_DATA_VERSION, &version);
+    return version;
+}
+
 DWORD read_batch(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
                  UserPage &page)
 {
@@ -264,9 +283,80 @@ DWORD add_member(std::int64_t group_id, const std::string &member)
 
 }  // namespace
 
+std::int64_t account_clock_fixed = 0;
+
 std::int64_t account_clock()
 {
+    if (account_clock_fixed != 0)
+        return account_clock_fixed;
     return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+DWORD read_lockout_policy(LockoutPolicy &policy)
+{
+    policy = LockoutPolicy{};
+    if (read_policy(POLICY_LOCKOUT_THRESHOLD, policy.threshold) != NERR_Success ||
+        read_policy(POLICY_LOCKOUT_WINDOW, policy.window) != NERR_Success ||
+        read_policy(POLICY_LOCKOUT_DURATION, policy.duration) != NERR_Success)
+        return NERR_InternalError;
+    return NERR_Success;
+}
+
+DWORD record_failed_logon(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    DbTransaction transaction;
+    if (db_begin_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    sqlite3_stmt *count = account_db_statement(RECORD_FAILED_LOGON);
+    sqlite3_stmt *lock = account_db_statement(LOCK_USER);
+    if (count == nullptr || lock == nullptr)
+        return NERR_InternalError;
+    {
+        StatementScope scope(count);
+        sqlite3_bind_int64(count, 1, user_id);
+        sqlite3_bind_int64(count, 2, now);
+        sqlite3_bind_int64(count, 3, policy.window);
+        if (step_done(count, "cannot count a failed logon") != NERR_Success)
+            return NERR_InternalError;
+    }
+    {
+        StatementScope scope(lock);
+        sqlite3_bind_int64(lock, 1, user_id);
+        sqlite3_bind_int64(lock, 2, now + policy.duration);
+        sqlite3_bind_int64(lock, 3, policy.threshold);
+        if (step_done(lock, "cannot lock an account") != NERR_Success)
+            return NERR_InternalError;
+    }
+    return db_commit(transaction);
+}
+
+DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
+                            const std::string &new_hash)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    sqlite3_stmt *statement = account_db_statement(UPGRADE_HASH);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, user_id);
+    bind_text(statement, 2, new_hash);
+    bind_text(statement, 3, old_hash);
+    return step_done(statement, "cannot upgrade a password hash");
+}
+
+DWORD clear_failed_logons(std::int64_t user_id)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    sqlite3_stmt *statement = account_db_statement(CLEAR_FAILED_LOGONS);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, user_id);
+    return step_done(statement, "cannot clear failed logons");
 }
 
 DWORD user_record_fault(const UserRecord &user)
@@ -379,11 +469,23 @@ DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecor
     DbTransaction transaction;
     if (db_begin_read(transaction) != NERR_Success)
         return NERR_InternalError;
-    DWORD status = count_users_after(after_id, page.remaining);
-    if (status == NERR_Success)
-        status = read_batch(after_id, take, page);
+    // The batch first: its read fixes the snapshot whose version is compared.
+    DWORD status = read_batch(after_id, take, page);
     if (status != NERR_Success)
         return status;
+    unsigned version = data_version();
+    sqlite3_int64 own_changes = sqlite3_total_changes64(account_db_connection());
+    const RemainingAfter &known = remaining_after;
+    if (known.generation == account_db_generation() && known.after_id == after_id &&
+        known.data_version == version && known.own_changes == own_changes)
+        page.remaining = known.count;
+    else if ((status = count_users_after(after_id, page.remaining)) != NERR_Success)
+        return status;
+    remaining_after = RemainingAfter{};
+    if (page.more && !page.users.empty())
+        remaining_after = {account_db_generation(), page.users.back().id,
+                           page.remaining - static_cast<std::int64_t>(page.users.size()), version,
+                           own_changes};
     return db_commit(transaction);
 }
 

@@ -44,6 +44,24 @@ struct UserRecord {
 
 // Seconds since the epoch, as password_set and the lockout times count.
 std::int64_t account_clock();
+// When not 0, the time account_clock answers; tests set it.
+extern std::int64_t account_clock_fixed;
+
+struct LockoutPolicy {
+    std::int64_t threshold = 0;  // 0: no lockout
+    std::int64_t window = 0;     // seconds within which failures add up
+    std::int64_t duration = 0;   // seconds a lock lasts
+};
+DWORD read_lockout_policy(LockoutPolicy &policy);
+
+// Counts a wrong password of the user at now, and locks the account until
+// now + duration when the count reaches the threshold.
+DWORD record_failed_logon(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now);
+// Replaces the user's hash old_hash (and only that) with new_hash.
+DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
+                            const std::string &new_hash);
+// Forgets the failures and any lock.
+DWORD clear_failed_logons(std::int64_t user_id);
 
 // 0, or the index of the first faulty member among name, priv, home
 // directory, comment, flags and script path; user_fields_fault skips the name.

@@ -255,6 +255,36 @@ bool account_name(LPCWSTR wide, std::string &name)
     return wide_to_utf8(wide, name) && name_is_valid(name);
 }
 
+// NERR_Success when the logon may go on. A lock answers the same whether
+// or not the password is right; failures count only while the policy is on.
+DWORD apply_lockout(const UserRecord &user, bool right)
+{
+    std::int64_t now = account_clock();
+    if (user.locked_until > now)
+        return ERROR_ACCOUNT_LOCKED_OUT;
+    if (right)
+        return user.failed_logons > 0 || user.locked_until != 0 ? clear_failed_logons(user.id)
+                                                                 : NERR_Success;
+    LockoutPolicy policy;
+    DWORD status = read_lockout_policy(policy);
+    if (status != NERR_Success || policy.threshold <= 0)
+        return status;
+    return record_failed_logon(user.id, policy, now);
+}
+
+// A failed upgrade leaves the old hash, which still verifies; it is traced.
+void upgrade_weak_hash(const UserRecord &user, const SecretText &secret)
+{
+    if (!hash_is_weak(user.password_hash.c_str()))
+        return;
+    std::string stronger;
+    if (hash_password(secret.text(), stronger) != 0) {
+        log_error("password hashing failed: %s", std::strerror(errno));
+        return;
+    }
+    upgrade_password_hash(user.id, user.password_hash, stronger);
+}
+
 BOOL logon_failure(DWORD code)
 {
     SetLastError(code);
@@ -438,10 +468,15 @@ BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password, DWORD logon_
         verify_dummy(secret.text());
         return logon_failure(ERROR_LOGON_FAILURE);
     }
-    if (!verify_password(secret.text(), user.password_hash.c_str()))
+    bool right = verify_password(secret.text(), user.password_hash.c_str());
+    DWORD lockout = apply_lockout(user, right);
+    if (lockout != NERR_Success)
+        return logon_failure(lockout);
+    if (!right)
         return logon_failure(ERROR_LOGON_FAILURE);
     if ((user.flags & UF_ACCOUNTDISABLE) != 0)
         return logon_failure(ERROR_ACCOUNT_DISABLED);
+    upgrade_weak_hash(user, secret);
 
     auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{user.id});
     if (!issued)

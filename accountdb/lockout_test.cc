@@ -1,0 +1,92 @@
+// The lockout policy as LogonUserW applies it, on a fixed clock.
+#include "accountdb/service_test_support.h"
+
+namespace {
+
+constexpr std::int64_t START = 1700000000;
+
+struct Lockout : AccountDbTest {
+    void SetUp() override
+    {
+        AccountDbTest::SetUp();
+        account_clock_fixed = START;
+        ASSERT_EQ(add_user(u"ann", u"right"), NERR_Success);
+    }
+    void TearDown() override
+    {
+        account_clock_fixed = 0;
+        AccountDbTest::TearDown();
+    }
+    void set_policy(std::int64_t threshold, std::int64_t window, std::int64_t duration)
+    {
+        ASSERT_EQ(write_policy(POLICY_LOCKOUT_THRESHOLD, threshold), NERR_Success);
+        ASSERT_EQ(write_policy(POLICY_LOCKOUT_WINDOW, window), NERR_Success);
+        ASSERT_EQ(write_policy(POLICY_LOCKOUT_DURATION, duration), NERR_Success);
+    }
+    UserRecord ann()
+    {
+        UserRecord user;
+        EXPECT_EQ(find_user("ann", user), NERR_Success);
+        return user;
+    }
+};
+
+TEST_F(Lockout, OffForANewDatabaseHoweverManyFailures)
+{
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+    EXPECT_EQ(ann().locked_until, 0);
+}
+
+TEST_F(Lockout, ThresholdLocksEvenTheRightPasswordUntilTheDurationEnds)
+{
+    set_policy(3, 600, 900);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(ann().locked_until, 0);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(ann().locked_until, START + 900);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_ACCOUNT_LOCKED_OUT);
+
+    account_clock_fixed = START + 899;
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    account_clock_fixed = START + 900;
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+    UserRecord after = ann();
+    EXPECT_EQ(after.failed_logons, 0);
+    EXPECT_EQ(after.locked_until, 0);
+    // The count starts again from nothing.
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+}
+
+TEST_F(Lockout, FailuresOutsideTheWindowStartANewCount)
+{
+    set_policy(2, 60, 900);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    account_clock_fixed = START + 60;
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(ann().failed_logons, 1);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+    account_clock_fixed = START + 100;
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    account_clock_fixed = START + 159;
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+}
+
+TEST_F(Lockout, ANewPasswordClearsTheLock)
+{
+    set_policy(1, 600, 900);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    USER_INFO_1 info = user_info(u"ann", u"fresh");
+    ASSERT_EQ(NetUserSetInfo(nullptr, u"ann", 1, reinterpret_cast<LPBYTE>(&info), nullptr),
+              NERR_Success);
+    EXPECT_EQ(logon(u"ann", u"fresh"), ERROR_SUCCESS);
+}
+
+}  // namespace

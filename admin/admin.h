@@ -1,0 +1,30 @@
+// lodgate-admin: the administrator's tool over the POSIX account database.
+// Each family of subcommands takes its words after the family's name and
+// returns an exit status.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+constexpr int ADMIN_OK = 0;
+constexpr int ADMIN_FAILED = 1;
+constexpr int ADMIN_USAGE = 2;
+
+struct AdminOptions {
+    bool tsv = false;             // tab-separated output for scripts
+    bool password_stdin = false;  // one password line from standard input
+};
+
+using AdminWords = std::vector<std::string>;
+
+int run_user_command(const AdminWords &words, const AdminOptions &options);
+int run_group_command(const AdminWords &words, const AdminOptions &options);
+int run_import_command(const AdminWords &words, const AdminOptions &options);
+int run_policy_command(const AdminWords &words, const AdminOptions &options);
+int run_check_command(const AdminWords &words, const AdminOptions &options);
+
+// Writes "lodgate-admin: TEXT" to standard error and returns status.
+int admin_fail(int status, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// The message of a service result code, for admin_fail.
+const char *admin_status_text(unsigned long status);

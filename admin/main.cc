@@ -1,0 +1,137 @@
+// lodgate-admin [-c FILE] [--tsv] [--password-stdin] FAMILY ACTION [WORDS]
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "accountdb/account_db.h"
+#include "admin/admin.h"
+#include "config/settings.h"
+#include "platform/win_types.h"
+
+namespace {
+
+// The base name under which the module looks for its configuration.
+constexpr const char PROGRAM_BASE_NAME[] = "lodgate";
+
+constexpr const char USAGE[] =
+    "usage: lodgate-admin [-c FILE] [--tsv] [--password-stdin] COMMAND\n"
+    "  user list | show NAME | add NAME [home=DIR] [comment=TEXT] | passwd NAME\n"
+    "  user disable NAME | enable NAME | unlock NAME | del NAME\n"
+    "  group list | add NAME | del NAME | members NAME | join GROUP USER | leave GROUP USER\n"
+    "  policy show | set KEY VALUE   (min-length, lockout-threshold,\n"
+    "                                 lockout-window, lockout-duration)\n"
+    "  import [--min-uid N] PASSWD [SHADOW]\n"
+    "  check\n";
+
+struct Family {
+    const char *name;
+    int (*run)(const AdminWords &, const AdminOptions &);
+};
+
+constexpr Family FAMILIES[] = {
+    {"user", run_user_command},
+    {"group", run_group_command},
+    {"import", run_import_command},
+    {"policy", run_policy_command},
+    {"check", run_check_command},
+};
+
+struct StatusText {
+    unsigned long status;
+    const char *text;
+};
+
+constexpr StatusText STATUS_TEXTS[] = {
+    {NERR_UserNotFound, "no such user"},
+    {NERR_UserExists, "a user of that name exists"},
+    {NERR_GroupExists, "a group of that name exists"},
+    {NERR_GroupNotFound, "no such group"},
+    {NERR_PasswordTooShort, "the password is shorter than the policy requires"},
+    {ERROR_INVALID_PARAMETER, "an invalid name or value"},
+    {NERR_InternalError, "account database error"},
+};
+
+int usage()
+{
+    std::fputs(USAGE, stderr);
+    return ADMIN_USAGE;
+}
+
+// -c FILE is read as the module would read it from that directory.
+bool load_named_configuration(const std::string &file)
+{
+    struct stat info{};
+    if (::stat(file.c_str(), &info) != 0)
+        return false;
+    std::string::size_type slash = file.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : file.substr(0, slash);
+    std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    return load_configuration(directory.c_str(), base.c_str()) == 1;
+}
+
+int open_database(const char *config_file)
+{
+    bool loaded = config_file != nullptr ? load_named_configuration(config_file)
+                                         : load_configuration(nullptr, PROGRAM_BASE_NAME) == 1;
+    if (!loaded)
+        return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
+                          config_file != nullptr ? config_file : "lodgate.ini");
+    std::string path = account_db_configured_path();
+    if (account_db_open(path.c_str()) != NERR_Success)
+        return admin_fail(ADMIN_FAILED, "cannot open the account database %s", path.c_str());
+    return ADMIN_OK;
+}
+
+}  // namespace
+
+int admin_fail(int status, const char *format, ...)
+{
+    std::fputs("lodgate-admin: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    return status;
+}
+
+const char *admin_status_text(unsigned long status)
+{
+    for (const StatusText &row : STATUS_TEXTS)
+        if (row.status == status)
+            return row.text;
+    return "the operation failed";
+}
+
+int main(int argc, char **argv)
+{
+    AdminOptions options;
+    const char *config_file = nullptr;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        if (std::strcmp(argv[i], "--tsv") == 0)
+            options.tsv = true;
+        else if (std::strcmp(argv[i], "--password-stdin") == 0)
+            options.password_stdin = true;
+        else if (std::strcmp(argv[i], "-c") == 0 && i + 1 < argc)
+            config_file = argv[++i];
+        else
+            return usage();
+    }
+    if (i >= argc)
+        return usage();
+    for (const Family &family : FAMILIES) {
+        if (std::strcmp(argv[i], family.name) != 0)
+            continue;
+        AdminWords words(argv + i + 1, argv + argc);
+        int status = open_database(config_file);
+        if (status != ADMIN_OK)
+            return status;
+        status = family.run(words, options);
+        account_db_close();
+        return status;
+    }
+    return usage();
+}
