@@ -1,0 +1,625 @@
+// Runs every end-to-end figure of the module against the floors measured in
+// the same run and prints one table: medians over several runs, their
+// spread, the floor and the ratio against its target.
+//   bench_driver <lodgate> <floor dir> <work dir> [--smoke]
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "accountdb/account_db.h"
+#include "accountdb/password_hash.h"
+#include "accountdb/user_records.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const std::string &why)
+{
+    std::fprintf(stderr, "bench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+double since_us(clock_type::time_point start)
+{
+    return std::chrono::duration<double, std::micro>(clock_type::now() - start).count();
+}
+
+struct Spread {
+    double median = 0;
+    double low = 0;
+    double high = 0;
+};
+
+Spread spread_of(std::vector<double> values)
+{
+    if (values.empty())
+        fail("no values");
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.front(), values.back()};
+}
+
+Spread measure(int runs, const std::function<double()> &one_run)
+{
+    std::vector<double> values;
+    for (int i = 0; i < runs; ++i)
+        values.push_back(one_run());
+    return spread_of(values);
+}
+
+double median_of(int count, const std::function<double()> &one)
+{
+    std::vector<double> values;
+    for (int i = 0; i < count; ++i)
+        values.push_back(one());
+    return spread_of(values).median;
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (file == nullptr || std::fputs(text.c_str(), file) < 0 || std::fclose(file) != 0)
+        fail("cannot write " + path);
+}
+
+std::string make_dir(const std::string &path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        fail("cannot create " + path);
+    return path;
+}
+
+// A child with its standard input and output on pipes; standard error stays.
+struct Child {
+    pid_t pid = -1;
+    int to_child = -1;
+    int from_child = -1;
+    std::string buffer;
+    std::size_t start = 0;
+
+    Child() = default;
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    ~Child()
+    {
+        close_input();
+        if (from_child >= 0)
+            close(from_child);
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+    }
+    void close_input()
+    {
+        if (to_child >= 0)
+            close(to_child);
+        to_child = -1;
+    }
+};
+
+void start_child(Child &child, const std::vector<std::string> &arguments, const std::string &cwd)
+{
+    int input[2];
+    int output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
+        fail("pipe");
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0 || dup2(input[0], 0) < 0 || dup2(output[1], 1) < 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    child.pid = pid;
+    child.to_child = input[1];
+    child.from_child = output[0];
+}
+
+void write_all(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            fail("write to child");
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// One line without its line feed; false at the end of the output.
+bool read_line(Child &child, std::string &line)
+{
+    for (;;) {
+        std::size_t end = child.buffer.find('\n', child.start);
+        if (end != std::string::npos) {
+            line.assign(child.buffer, child.start, end - child.start);
+            child.start = end + 1;
+            if (child.start > 65536) {
+                child.buffer.erase(0, child.start);
+                child.start = 0;
+            }
+            return true;
+        }
+        char chunk[65536];
+        ssize_t got = read(child.from_child, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        child.buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+std::string expect_line(Child &child)
+{
+    std::string line;
+    if (!read_line(child, line))
+        fail("child ended early");
+    return line;
+}
+
+bool starts_with(const std::string &text, const char *prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+struct Finished {
+    double microseconds = 0;
+    std::string output;
+    long max_rss_kib = 0;
+};
+
+// Runs a process to its end with standard input closed and its whole output
+// read; the time runs from fork to the reaped exit.
+Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd)
+{
+    Finished result;
+    auto start = clock_type::now();
+    Child child;
+    start_child(child, arguments, cwd);
+    child.close_input();
+    char chunk[65536];
+    ssize_t got;
+    while ((got = read(child.from_child, chunk, sizeof chunk)) != 0) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            fail("read");
+        result.output.append(chunk, static_cast<std::size_t>(got));
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child.pid, &status, 0, &usage) != child.pid)
+        fail("wait4");
+    result.microseconds = since_us(start);
+    child.pid = -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("process " + arguments[0] + " failed: " + result.output);
+    result.max_rss_kib = usage.ru_maxrss;
+    return result;
+}
+
+double run_number(const std::vector<std::string> &arguments, const std::string &cwd)
+{
+    Finished finished = run_process(arguments, cwd);
+    char *end = nullptr;
+    double value = std::strtod(finished.output.c_str(), &end);
+    if (end == finished.output.c_str())
+        fail("no number from " + arguments[0]);
+    return value;
+}
+
+struct Paths {
+    std::string lodgate;
+    std::string floors;
+    std::string work;
+};
+
+struct Database {
+    std::string dir;   // holds lodgate.ini
+    std::string file;
+    int accounts = 0;
+};
+
+constexpr const char BENCH_PASSWORD[] = "bench-Pass-1";
+
+// Rows written straight through the account database, all with one hash.
+Database make_database(const Paths &paths, const std::string &name, int accounts,
+                       const std::string &hash)
+{
+    Database db;
+    db.dir = make_dir(paths.work + "/" + name);
+    db.file = db.dir + "/accounts.db";
+    db.accounts = accounts;
+    for (const char *suffix : {"", "-wal", "-shm"})
+        std::remove((db.file + suffix).c_str());
+    if (account_db_open(db.file.c_str()) != NERR_Success)
+        fail("cannot create " + db.file);
+    constexpr int BATCH = 10000;
+    std::vector<UserRecord> batch;
+    std::int64_t now = account_clock();
+    char text[64];
+    for (int n = 1; n <= accounts; ++n) {
+        UserRecord user;
+        std::snprintf(text, sizeof text, "user%06d", n);
+        user.name = text;
+        user.password_hash = hash;
+        user.password_set = now;
+        user.home_dir = "/var/mail/home/" + user.name;
+        user.comment = "Bench account " + std::to_string(n);
+        if (n % 2 == 0)
+            user.script_path = "logon.cmd";
+        batch.push_back(std::move(user));
+        if (static_cast<int>(batch.size()) == BATCH || n == accounts) {
+            if (insert_users(batch.data(), batch.size()) != NERR_Success)
+                fail("cannot insert accounts into " + db.file);
+            batch.clear();
+        }
+    }
+    account_db_close();
+    write_file(db.dir + "/lodgate.ini", "account_db " + db.file + "\n");
+    return db;
+}
+
+std::string user_name(int n)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "user%06d", n);
+    return text;
+}
+
+// Spread of names over the table, so that lookups do not stay in one page.
+int scattered(int i, int accounts)
+{
+    return 1 + static_cast<int>((static_cast<unsigned>(i) * 2654435761U) %
+                                static_cast<unsigned>(accounts));
+}
+
+void start_session(Child &child, const Paths &paths, const std::string &cwd)
+{
+    start_child(child, {paths.lodgate}, cwd);
+    write_all(child.to_child, "version\n", 8);
+    if (!starts_with(expect_line(child), "+OK Lodgate"))
+        fail("no version reply");
+}
+
+// Sends all lines from another thread while this one reads one reply each.
+double pipelined_us(Child &child, const std::string &lines, int count, const char *reply_prefix)
+{
+    auto start = clock_type::now();
+    std::thread writer([&] { write_all(child.to_child, lines.data(), lines.size()); });
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        if (!read_line(child, line) || !starts_with(line, reply_prefix)) {
+            writer.detach();
+            fail("unexpected pipelined reply: " + line);
+        }
+    }
+    double elapsed = since_us(start);
+    writer.join();
+    return elapsed;
+}
+
+struct Row {
+    std::string figure;
+    std::string value;
+    std::string floor;
+    double ratio = 0;
+    std::string target;
+    bool met = false;
+};
+
+std::string show(const Spread &spread, const char *unit, double scale = 1.0)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "%.4g %s [%.4g-%.4g]", spread.median * scale, unit,
+                  spread.low * scale, spread.high * scale);
+    return text;
+}
+
+std::string show_value(double value, const char *unit)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4g %s", value, unit);
+    return text;
+}
+
+Row at_most(const std::string &figure, const Spread &value, const char *unit, double scale,
+            double floor, double limit)
+{
+    Row row{figure, show(value, unit, scale), show_value(floor * scale, unit), value.median / floor,
+            "<= " + show_value(limit, "x"), false};
+    row.met = row.ratio <= limit;
+    return row;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 4)
+        fail("usage: bench_driver <lodgate> <floor dir> <work dir> [--smoke]");
+    Paths paths{argv[1], argv[2], argv[3]};
+    bool smoke = argc > 4 && std::strcmp(argv[4], "--smoke") == 0;
+    char absolute[4096];
+    for (std::string *path : {&paths.lodgate, &paths.floors, &paths.work}) {
+        if (path == &paths.work)
+            make_dir(*path);
+        if (realpath(path->c_str(), absolute) == nullptr)
+            fail("no such path: " + *path);
+        *path = absolute;
+    }
+    const int runs = smoke ? 3 : 5;
+    const int spawns = smoke ? 7 : 21;
+    const int check_spawns = smoke ? 3 : 7;
+    const int checks_in_row = smoke ? 20 : 1000;
+    const int check_runs = smoke ? 3 : 3;
+    const int round_trips = smoke ? 2000 : 10000;
+    const int pipelined_lines = smoke ? 50000 : 200000;
+    const int lookups = smoke ? 20000 : 100000;
+    const int sets = smoke ? 5 : 20;
+    const int big = 100000;
+    const int small = 1000;
+
+    std::string hash;
+    if (hash_password(BENCH_PASSWORD, hash) != 0)
+        fail("cannot hash");
+    auto setup_start = clock_type::now();
+    Database db_small = make_database(paths, "db1k", small, hash);
+    Database db_big = make_database(paths, "db100k", big, hash);
+    Database db_set = make_database(paths, "dbset", small, hash);
+    std::string info_dir = make_dir(paths.work + "/db100k-info");
+    write_file(info_dir + "/lodgate.ini",
+               "account_db " + db_big.file + "\nlog info\npath " + info_dir + "\n");
+    std::fprintf(stderr, "bench: databases ready in %.1f s (%s)\n", since_us(setup_start) / 1e6,
+                 smoke ? "smoke" : "full");
+
+    const std::string floor_process = paths.floors + "/floor_process";
+    const std::string floor_pipe = paths.floors + "/floor_pipe_child";
+    const std::string floor_crypt = paths.floors + "/floor_crypt";
+    const std::string floor_sqlite = paths.floors + "/floor_sqlite";
+
+    // Floors.
+    Spread process_floor = measure(runs, [&] {
+        return median_of(spawns, [&] {
+            return run_process({floor_process, "lodgate.ini"}, db_big.dir).microseconds;
+        });
+    });
+    Spread verify_floor = measure(runs, [&] {
+        return run_number({floor_crypt, "verify", hash, BENCH_PASSWORD, "10"}, paths.work);
+    });
+    Spread hash_floor = measure(runs, [&] {
+        return run_number({floor_crypt, "hash", "5"}, paths.work);
+    });
+    Spread round_trip_floor = measure(runs, [&] {
+        Child child;
+        start_child(child, {floor_pipe}, paths.work);
+        std::string line;
+        auto start = clock_type::now();
+        for (int i = 0; i < round_trips; ++i) {
+            write_all(child.to_child, "lookup user000001\n", 18);
+            line = expect_line(child);
+        }
+        return since_us(start) / round_trips;
+    });
+    Spread pipelined_floor = measure(runs, [&] {
+        Child child;
+        start_child(child, {floor_pipe}, paths.work);
+        std::string lines;
+        for (int i = 0; i < pipelined_lines; ++i)
+            lines += "lookup " + user_name(scattered(i, big)) + "\n";
+        return pipelined_us(child, lines, pipelined_lines, "+OK lookup") / pipelined_lines;
+    });
+    Spread point_floor = measure(runs, [&] {
+        return run_number({floor_sqlite, "lookup", db_big.file, std::to_string(big), "20000"},
+                          paths.work);
+    });
+    Spread scan_floor = measure(runs, [&] {
+        return run_number({floor_sqlite, "scan", db_big.file}, paths.work);
+    });
+    std::string scratch = paths.work + "/commit-floor.db";
+    Spread commit_floor = measure(runs, [&] {
+        return run_number({floor_sqlite, "commit", scratch, "10"}, paths.work);
+    });
+
+    // Figures.
+    std::vector<Row> rows;
+    auto check_line = [&](const char *password, const char *expected) {
+        return measure(runs, [&] {
+            return median_of(check_spawns, [&] {
+                Finished done = run_process({paths.lodgate, "check", "user054321", password},
+                                            db_big.dir);
+                if (!starts_with(done.output, expected))
+                    fail("check reply: " + done.output);
+                return done.microseconds;
+            });
+        });
+    };
+    double login_floor = process_floor.median + verify_floor.median;
+    rows.push_back(at_most("check, command line, right password, 100k", check_line(BENCH_PASSWORD,
+                           "+OK user054321 config 0"), "ms", 1e-3, login_floor, 1.05));
+    rows.push_back(at_most("check, command line, wrong password, 100k",
+                           check_line("wrong-pass", "-ERR user054321 does not exist"), "ms",
+                           1e-3, login_floor, 1.05));
+
+    Spread check_pipe = measure(check_runs, [&] {
+        Child child;
+        start_session(child, paths, db_big.dir);
+        std::string command = std::string("check user054321 ") + BENCH_PASSWORD + "\n";
+        auto start = clock_type::now();
+        for (int i = 0; i < checks_in_row; ++i) {
+            write_all(child.to_child, command.data(), command.size());
+            std::string line = expect_line(child);
+            if (!starts_with(line, "+OK user054321"))
+                fail("check reply: " + line);
+        }
+        return since_us(start) / checks_in_row;
+    });
+    rows.push_back(at_most("check over one pipe, " + std::to_string(checks_in_row) +
+                               " in a row, each",
+                           check_pipe, "ms", 1e-3,
+                           verify_floor.median + round_trip_floor.median, 1.02));
+
+    Spread lookup_cli = measure(runs, [&] {
+        return median_of(spawns, [&] {
+            Finished done = run_process({paths.lodgate, "lookup", "user054321"}, db_big.dir);
+            if (!starts_with(done.output, "+OK user054321 config 0"))
+                fail("lookup reply: " + done.output);
+            return done.microseconds;
+        });
+    });
+    rows.push_back(at_most("lookup, command line, 100k", lookup_cli, "ms", 1e-3,
+                           process_floor.median + point_floor.median, 1.3));
+
+    std::string lookup_lines;
+    for (int i = 0; i < lookups; ++i)
+        lookup_lines += "lookup " + user_name(scattered(i, big)) + "\n";
+    double floor_rate = 1e6 / (point_floor.median + pipelined_floor.median);
+    auto lookup_rate = [&](const std::string &cwd) {
+        return measure(runs, [&] {
+            std::remove((info_dir + "/lodgate.log").c_str());
+            Child child;
+            start_session(child, paths, cwd);
+            return lookups / (pipelined_us(child, lookup_lines, lookups, "+OK user") / 1e6);
+        });
+    };
+    for (int info = 0; info < 2; ++info) {
+        Spread rate = lookup_rate(info ? info_dir : db_big.dir);
+        if (info) {
+            struct stat log_state{};
+            if (stat((info_dir + "/lodgate.log").c_str(), &log_state) != 0 ||
+                log_state.st_size < lookups * 20)
+                fail("INFO logging wrote no log file");
+        }
+        double limit = info ? 0.35 : 0.7;
+        Row row{std::string("lookup over one pipe, pipelined, 100k, ") +
+                    (info ? "INFO logging" : "logging off"),
+                show(rate, "/s"), show_value(floor_rate, "/s"), rate.median / floor_rate,
+                ">= " + show_value(limit, "x"), false};
+        row.met = row.ratio >= limit;
+        rows.push_back(row);
+    }
+
+    Spread search = measure(runs, [&] {
+        Child child;
+        start_session(child, paths, db_big.dir);
+        auto start = clock_type::now();
+        write_all(child.to_child, "search *\n", 9);
+        int data = 0;
+        std::string line;
+        for (;;) {
+            line = expect_line(child);
+            if (!starts_with(line, "+DATA "))
+                break;
+            ++data;
+        }
+        double elapsed = since_us(start);
+        if (data != big || line != "+OK 100000 entries found.")
+            fail("search ended with " + std::to_string(data) + " lines and: " + line);
+        return elapsed;
+    });
+    rows.push_back(at_most("search * over one pipe, 100k", search, "ms", 1e-3,
+                           scan_floor.median + big * pipelined_floor.median, 2.0));
+
+    auto search_memory = [&](const Database &db) {
+        return measure(runs, [&] {
+            Finished done = run_process({paths.floors + "/rss_probe", paths.lodgate, "search", "*"},
+                                        db.dir);
+            std::string last = "+OK " + std::to_string(db.accounts) + " entries found.\nmaxrss ";
+            std::size_t at = done.output.rfind(last);
+            if (at == std::string::npos)
+                fail("search output does not end with " + last);
+            return std::strtod(done.output.c_str() + at + last.size(), nullptr);
+        });
+    };
+    Spread memory_small = search_memory(db_small);
+    Spread memory_big = search_memory(db_big);
+    {
+        double growth = memory_big.median - memory_small.median;
+        Row row{"peak memory of search *, 100k (floor: 1k)", show(memory_big, "KiB"),
+                show(memory_small, "KiB"), growth, "growth <= 1024 KiB", growth <= 1024};
+        rows.push_back(row);
+    }
+
+    Spread version = measure(runs, [&] {
+        return median_of(spawns, [&] {
+            Finished done = run_process({paths.lodgate, "-version"}, db_big.dir);
+            if (!starts_with(done.output, "Quorvane's Lodgate module"))
+                fail("version banner: " + done.output);
+            return done.microseconds;
+        });
+    });
+    rows.push_back(at_most("-version", version, "ms", 1e-3, process_floor.median, 1.2));
+
+    int set_run = 0;
+    Spread set = measure(runs, [&] {
+        Child child;
+        start_session(child, paths, db_set.dir);
+        ++set_run;
+        auto start = clock_type::now();
+        for (int i = 0; i < sets; ++i) {
+            std::string name = "new" + std::to_string(set_run) + "x" + std::to_string(i);
+            std::string command = "set " + name + " " + BENCH_PASSWORD + "\n";
+            write_all(child.to_child, command.data(), command.size());
+            std::string line = expect_line(child);
+            if (line != "+OK " + name + " added to database.")
+                fail("set reply: " + line);
+        }
+        return since_us(start) / sets;
+    });
+    rows.push_back(at_most("set of new accounts, one after another, each", set, "ms", 1e-3,
+                           hash_floor.median + commit_floor.median, 1.1));
+
+    std::printf("\nFloors (median [min-max] of %d runs):\n", runs);
+    std::printf("  %-44s %s\n", "process: start, read one file, one line", show(process_floor, "ms", 1e-3).c_str());
+    std::printf("  %-44s %s\n", "yescrypt verify (crypt_rn)", show(verify_floor, "ms", 1e-3).c_str());
+    std::printf("  %-44s %s\n", "yescrypt new hash (gensalt + crypt_rn)", show(hash_floor, "ms", 1e-3).c_str());
+    std::printf("  %-44s %s\n", "pipe round trip", show(round_trip_floor, "us").c_str());
+    std::printf("  %-44s %s\n", "pipelined line", show(pipelined_floor, "us").c_str());
+    std::printf("  %-44s %s\n", "SQLite prepared point lookup, 100k", show(point_floor, "us").c_str());
+    std::printf("  %-44s %s\n", "SQLite full scan, 100k", show(scan_floor, "ms", 1e-3).c_str());
+    std::printf("  %-44s %s\n", "SQLite synchronous commit (WAL, FULL)", show(commit_floor, "ms", 1e-3).c_str());
+
+    std::printf("\n| %-48s | %-32s | %-14s | %-8s | %-18s | %-4s |\n", "figure",
+                "median [min-max]", "floor", "ratio", "target", "met");
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(50, '-').c_str(),
+                std::string(34, '-').c_str(), std::string(16, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(20, '-').c_str(),
+                std::string(6, '-').c_str());
+    int missed = 0;
+    for (const Row &row : rows) {
+        char ratio[32];
+        if (row.target.compare(0, 6, "growth") == 0)
+            std::snprintf(ratio, sizeof ratio, "%+.0f KiB", row.ratio);
+        else
+            std::snprintf(ratio, sizeof ratio, "%.3f", row.ratio);
+        std::printf("| %-48s | %-32s | %-14s | %-8s | %-18s | %-4s |\n", row.figure.c_str(),
+                    row.value.c_str(), row.floor.c_str(), ratio, row.target.c_str(),
+                    row.met ? "yes" : "NO");
+        missed += row.met ? 0 : 1;
+    }
+    std::printf("\n%d of %zu targets met (%s run).\n", static_cast<int>(rows.size()) - missed,
+                rows.size(), smoke ? "smoke" : "full");
+    return 0;
+}

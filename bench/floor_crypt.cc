@@ -1,0 +1,54 @@
+// Floors of password work: a loop of crypt_rn verifies of one hash, or of
+// new default-cost hashes (salt, then crypt). Prints the median microseconds
+// of one operation.
+//   floor_crypt verify <hash> <password> <count>
+//   floor_crypt hash <count>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <crypt.h>
+
+namespace {
+
+crypt_data area;
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    bool verify = std::strcmp(argv[1], "verify") == 0;
+    if (verify && argc < 5)
+        return 2;
+    int count = std::atoi(argv[verify ? 4 : 2]);
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        const char *out = nullptr;
+        if (verify) {
+            out = crypt_rn(argv[3], argv[2], &area, sizeof area);
+            if (out == nullptr || std::strcmp(out, argv[2]) != 0)
+                return 1;
+        } else {
+            char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+            if (crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) == nullptr)
+                return 1;
+            out = crypt_rn("bench-password", salt, &area, sizeof area);
+            if (out == nullptr || out[0] != '$')
+                return 1;
+        }
+        times.push_back(std::chrono::duration<double, std::micro>(
+                            std::chrono::steady_clock::now() - start).count());
+    }
+    if (times.empty())
+        return 2;
+    std::sort(times.begin(), times.end());
+    std::printf("%.3f\n", times[times.size() / 2]);
+    return 0;
+}
