@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <fcntl.h>
@@ -87,6 +88,9 @@ constexpr StatementText STATEMENT_TEXTS[] = {
     {BEGIN_WRITE, "BEGIN IMMEDIATE"},
     {COMMIT, "COMMIT"},
     {ROLLBACK, "ROLLBACK"},
+    {SAVEPOINT, "SAVEPOINT nested"},
+    {RELEASE_SAVEPOINT, "RELEASE nested"},
+    {ROLLBACK_TO_SAVEPOINT, "ROLLBACK TO nested"},
     {FIND_USER,
      "SELECT id, name, password_hash, password_set, priv, home_dir, comment, flags,"
      " script_path, failed_logons, locked_until FROM user_accounts WHERE folded = ?1"},
@@ -339,13 +343,24 @@ DWORD run_transaction_statement(StatementId id, const char *action)
     return NERR_Success;
 }
 
+bool in_transaction()
+{
+    return db.connection && sqlite3_get_autocommit(db.connection.get()) == 0;
+}
+
 DWORD begin(DbTransaction &transaction, StatementId id)
 {
-    if (run_transaction_statement(id, "cannot begin a transaction") != NERR_Success)
+    bool nested = in_transaction();
+    if (run_transaction_statement(nested ? SAVEPOINT : id, "cannot begin a transaction") !=
+        NERR_Success)
         return NERR_InternalError;
     transaction.active = true;
+    transaction.nested = nested;
     return NERR_Success;
 }
+
+// The change that db_begin_change opened, if any.
+std::optional<DbTransaction> change;
 
 }  // namespace
 
@@ -431,8 +446,15 @@ StatementScope::~StatementScope()
 DbTransaction::~DbTransaction()
 {
     // SQLite may have rolled back already, after a full disk for one.
-    if (active && db.connection && sqlite3_get_autocommit(db.connection.get()) == 0)
+    if (!active || !in_transaction())
+        return;
+    if (!nested) {
         run_transaction_statement(ROLLBACK, "cannot roll back");
+        return;
+    }
+    // Undone, and taken off the stack of savepoints.
+    run_transaction_statement(ROLLBACK_TO_SAVEPOINT, "cannot roll back");
+    run_transaction_statement(RELEASE_SAVEPOINT, "cannot roll back");
 }
 
 DWORD db_begin_read(DbTransaction &transaction)
@@ -447,10 +469,35 @@ DWORD db_begin_write(DbTransaction &transaction)
 
 DWORD db_commit(DbTransaction &transaction)
 {
-    if (run_transaction_statement(COMMIT, "cannot commit") != NERR_Success)
+    StatementId id = transaction.nested ? RELEASE_SAVEPOINT : COMMIT;
+    if (run_transaction_statement(id, "cannot commit") != NERR_Success)
         return NERR_InternalError;
     transaction.active = false;
     return NERR_Success;
+}
+
+DWORD db_begin_change()
+{
+    if (change)
+        return NERR_InternalError;
+    DWORD status = account_db_ready();
+    if (status != NERR_Success)
+        return status;
+    change.emplace();
+    status = db_begin_write(*change);
+    if (status != NERR_Success)
+        change.reset();
+    return status;
+}
+
+DWORD db_end_change()
+{
+    if (!change)
+        return NERR_Success;
+    // A connection reopened meanwhile lost the change with the old one.
+    DWORD status = in_transaction() ? db_commit(*change) : NERR_InternalError;
+    change.reset();  // rolls back what a failed commit left open
+    return status;
 }
 
 void bind_text(sqlite3_stmt *statement, int index, std::string_view text)

@@ -51,6 +51,9 @@ enum StatementId : int {
     BEGIN_WRITE,
     COMMIT,
     ROLLBACK,
+    SAVEPOINT,
+    RELEASE_SAVEPOINT,
+    ROLLBACK_TO_SAVEPOINT,
     FIND_USER,
     FIND_USER_ID,
     FIND_GROUP_ID,
@@ -94,8 +97,10 @@ struct StatementScope {
 };
 
 // One transaction, rolled back when the record goes without db_commit.
+// Inside an open change (db_begin_change) a transaction is a savepoint of it.
 struct DbTransaction {
     bool active = false;
+    bool nested = false;
 
     DbTransaction() = default;
     DbTransaction(const DbTransaction &) = delete;
@@ -108,6 +113,12 @@ DWORD db_begin_read(DbTransaction &transaction);
 // before anything is read, so a writer never fails on a stale snapshot.
 DWORD db_begin_write(DbTransaction &transaction);
 DWORD db_commit(DbTransaction &transaction);
+
+// Several service calls made one write transaction: a process killed before
+// db_end_change leaves the file as it was before db_begin_change. Ending
+// commits what the calls did, failed ones included, as separate calls would.
+DWORD db_begin_change();
+DWORD db_end_change();
 
 // Binding and reading with the absent/empty difference kept: an absent text
 // is NULL in the database. Bound texts must outlive the StatementScope.

@@ -302,3 +302,31 @@ TEST_F(AccountDbFile, TwoProcessesWritingAtOnceAllSucceed)
 }
 
 }  // namespace
+
+TEST_F(AccountDbFile, ChangeIsStoredWholeOrNotAtAll)
+{
+    ASSERT_EQ(add_user(u"old"), NERR_Success);
+    // A process that ends inside the change, as a killed one does.
+    EXPECT_TRUE(in_child([this] {
+        if (account_db_open(db_path.c_str()) != NERR_Success)
+            return false;
+        begin_account_change();
+        bool made = NetUserDel(nullptr, u"old") == NERR_Success &&
+                    add_user(u"new") == NERR_Success && join(u"Guests", {u"new"}) == NERR_Success;
+        _exit(made ? 0 : 1);
+        return false;
+    }));
+    UserRecord user;
+    EXPECT_EQ(find_user("old", user), NERR_Success);
+    EXPECT_EQ(find_user("new", user), NERR_UserNotFound);
+
+    // A call that fails inside the change undoes only its own work.
+    begin_account_change();
+    EXPECT_EQ(add_user(u"new"), NERR_Success);
+    EXPECT_EQ(add_user(u"new"), NERR_UserExists);
+    EXPECT_EQ(join(u"No Such Group", {u"new"}), NERR_GroupNotFound);
+    EXPECT_EQ(end_account_change(), NERR_Success);
+    EXPECT_EQ(find_user("new", user), NERR_Success);
+    EXPECT_EQ(query_int("SELECT count(*) FROM user_accounts"), 2);
+    EXPECT_EQ(end_account_change(), NERR_Success);  // none open
+}

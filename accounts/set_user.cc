@@ -82,14 +82,26 @@ struct UserInfoKey {
     std::size_t length;
     LPWSTR USER_INFO_1::*member;
     WideText UserInfoTexts::*text;
+    DWORD parameter_index;  // for report_parameter_error
 };
 
 // Tested in this order, case-sensitively: HOME= is no key.
 constexpr UserInfoKey USER_INFO_KEYS[] = {
-    {"home=", 5, &USER_INFO_1::usri1_home_dir, &UserInfoTexts::home},
-    {"comment=", 8, &USER_INFO_1::usri1_comment, &UserInfoTexts::comment},
-    {"script=", 7, &USER_INFO_1::usri1_script_path, &UserInfoTexts::script},
+    {"home=", 5, &USER_INFO_1::usri1_home_dir, &UserInfoTexts::home, 5},
+    {"comment=", 8, &USER_INFO_1::usri1_comment, &UserInfoTexts::comment, 6},
+    {"script=", 7, &USER_INFO_1::usri1_script_path, &UserInfoTexts::script, 8},
 };
+constexpr DWORD PASSWORD_PARAMETER_INDEX = 2;
+
+// A control character (CR and LF among them, which only a process argument
+// can carry) would be stored as it is but echoed flattened; it is refused.
+bool has_control_character(const char *text)
+{
+    for (const char *c = text; c != nullptr && *c != '\0'; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+            return true;
+    return false;
+}
 
 // Everything one creation holds; the record points into the wide texts.
 struct NewAccount {
@@ -140,7 +152,12 @@ int read_user_info_words(USER_INFO_1 &record, UserInfoTexts &texts, const WordLi
             continue;
         }
         WideText &text = texts.*(key->text);
-        if (!to_wide(user_info_value(word), text))
+        const char *value = user_info_value(word);
+        if (has_control_character(value)) {
+            report_parameter_error(key->parameter_index);
+            return 0;
+        }
+        if (!to_wide(value, text))
             return 0;
         record.*(key->member) = text.data();
     }
@@ -169,14 +186,13 @@ int join_group(NewAccount &account)
                                            reinterpret_cast<LPBYTE>(&member), 1);
     if (result != NERR_Success)
         return reply_for_code(JOIN_TABLE, result, account.group_name);
-    reply_positive("+OK %s added to database.", account.user_word);
     return 1;
 }
 
 // An account of the same name is removed once and the creation tried
 // again; that bound keeps a service that always answers NERR_UserExists
 // from holding the command forever.
-int add_account(NewAccount &account)
+int add_or_replace(NewAccount &account)
 {
     bool replaced = false;
     for (;;) {
@@ -195,11 +211,31 @@ int add_account(NewAccount &account)
     }
 }
 
+// The "+OK" waits for the change to be stored: a change lost at its end
+// (a full disk at the commit) added nothing.
+int add_account(NewAccount &account)
+{
+    begin_account_change();
+    int status = add_or_replace(account);
+    DWORD ended = end_account_change();
+    if (status != 1)
+        return status;
+    if (ended != NERR_Success)
+        return reply_for_code(ADD_TABLE, ended, nullptr);
+    reply_positive("+OK %s added to database.", account.user_word);
+    return 1;
+}
+
 int create_user(const WordList &words, int command_index, NewAccount &account)
 {
     // Whatever log_passwords says, no password reaches the trace log.
     log_debug("Pass = xxxx");
-    if (!to_wide(word_at(words, command_index + 2), account.password))
+    const char *password_word = word_at(words, command_index + 2);
+    if (has_control_character(password_word)) {
+        report_parameter_error(PASSWORD_PARAMETER_INDEX);
+        return 0;
+    }
+    if (!to_wide(password_word, account.password))
         return 0;
     account.group_name = text_or_empty(settings.group);
     log_debug("Joining group (%s)", account.group_name);

@@ -18,6 +18,7 @@ protected:
     {
         EXPECT_TRUE(account_script.outstanding_buffers.empty());
         EXPECT_EQ(account_script.unknown_frees, 0);
+        EXPECT_EQ(account_script.open_changes, 0);
     }
 };
 
@@ -122,6 +123,23 @@ TEST_F(SetUserTest, ExistingAccountIsReplacedOnce)
     EXPECT_EQ(calls_of("NetUserDel")[0].server, wide("\\\\TESTHOST"));
     EXPECT_EQ(calls_of("NetUserAdd")[1].record->password, wide("new"));
     EXPECT_TRUE(trace.has("DEBUG", "Removing existing user."));
+}
+
+TEST_F(SetUserTest, ReplacementIsOneChangeAndItsLossIsNoSuccess)
+{
+    account_script.add_answers.push_back({NERR_UserExists, 0});
+    account_script.change_end_answer = NERR_InternalError;
+    CommandRun run = run_command(set_user, {"set", "bob", "new"});
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, "-ERR 2140:Unknown error has occurred.\n");
+    EXPECT_EQ(account_script.changes_ended, 1);
+    // A failed call inside the change keeps its own reply.
+    reset_command_state();
+    account_script.add_members_answers.push_back(NERR_GroupNotFound);
+    account_script.change_end_answer = NERR_InternalError;
+    run = run_command(set_user, {"set", "bob", "new"});
+    EXPECT_EQ(run.out, "-ERR Group Guests does not exist.\n");
+    EXPECT_EQ(account_script.changes_ended, 1);
 }
 
 TEST_F(SetUserTest, SecondUserExistsIsAnUnknownError)

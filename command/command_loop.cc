@@ -50,6 +50,25 @@ bool apply_start_up_switches(int argc, char **argv)
     return true;
 }
 
+// The bytes fgets read: the buffer is filled with a non-NUL byte first, so
+// the last NUL is fgets's own terminator and NUL bytes read stay visible.
+std::size_t read_length(const char *line, std::size_t size)
+{
+    while (size > 0 && line[size - 1] != '\0')
+        --size;
+    return size > 0 ? size - 1 : 0;
+}
+
+// A NUL or CR before the line's end would cut the command short, so that
+// "set bob pw\rx" would set the password "pw"; such a line is refused.
+bool has_inner_line_end(const char *line, std::size_t length)
+{
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+        --length;
+    return std::memchr(line, '\0', length) != nullptr ||
+           std::memchr(line, '\r', length) != nullptr;
+}
+
 void run_command_line_pass(const WordList &arguments)
 {
     log_debug("Command line input..");
@@ -65,10 +84,16 @@ bool run_terminal_pass(const char *program_path)
     keep_running = true;
     char line[INPUT_LINE_MAX];
     for (;;) {
+        std::memset(line, 'x', sizeof line);
         if (std::fgets(line, sizeof line, stdin) == nullptr) {
             log_info("End of input");
             keep_running = false;
             return false;
+        }
+        if (has_inner_line_end(line, read_length(line, sizeof line))) {
+            reply_negative("-ERR Line holds a NUL or carriage return.");
+            negative_reply_given = false;
+            continue;
         }
         if (line[0] != '\n')
             break;

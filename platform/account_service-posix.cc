@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "accountdb/account_db.h"
 #include "accountdb/account_names.h"
 #include "accountdb/password_hash.h"
 #include "accountdb/user_records.h"
@@ -434,6 +435,18 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
     for (DWORD i = 0; i < totalentries; ++i)
         members.push_back(local_member_name(entries[i].lgrmi3_domainandname));
     return add_group_members(group, members);
+}
+
+// Without the bracket (no database to open, or the write lock not had)
+// each call goes on to answer for itself.
+void begin_account_change()
+{
+    db_begin_change();
+}
+
+NET_API_STATUS end_account_change()
+{
+    return db_end_change();
 }
 
 NET_API_STATUS NetApiBufferFree(void *buffer)

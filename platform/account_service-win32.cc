@@ -28,6 +28,13 @@ NET_API_STATUS translated(NET_API_STATUS result, LPDWORD parm_err)
 
 }  // namespace
 
+void begin_account_change() {}
+
+NET_API_STATUS end_account_change()
+{
+    return NERR_Success;
+}
+
 NET_API_STATUS lodgate_NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf,
                                   LPDWORD parm_err)
 {

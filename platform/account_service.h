@@ -6,6 +6,13 @@
 
 #include "platform/win_types.h"
 
+// The service calls of one set (removing, adding, joining) made one change
+// where the service allows it, so that a module killed between them leaves
+// no account half made; Windows has no such bracket, so there they are
+// separate. Ending gives NERR_Success or the reason the change was lost.
+void begin_account_change();
+NET_API_STATUS end_account_change();
+
 #ifdef _WIN32
 
 // Windows numbers a faulty member by its lmaccess.h USER_*_PARMNUM, the

@@ -215,6 +215,18 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
     return take(account_script.add_members_answers, NERR_Success);
 }
 
+void begin_account_change()
+{
+    ++account_script.open_changes;
+}
+
+NET_API_STATUS end_account_change()
+{
+    --account_script.open_changes;
+    ++account_script.changes_ended;
+    return account_script.change_end_answer;
+}
+
 NET_API_STATUS NetApiBufferFree(void *buffer)
 {
     if (account_script.outstanding_buffers.erase(buffer) == 0)

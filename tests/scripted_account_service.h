@@ -78,6 +78,11 @@ struct AccountScript {
     std::deque<NET_API_STATUS> del_answers;
     std::deque<NET_API_STATUS> add_members_answers;
     std::deque<ScriptedLogon> logon_answers;
+    // What end_account_change answers. A change is not a call: calls and
+    // call_names leave it out, open_changes counts those not yet ended.
+    NET_API_STATUS change_end_answer = NERR_Success;
+    int open_changes = 0;
+    int changes_ended = 0;
 
     std::vector<ServiceCall> calls;
     std::map<void *, std::shared_ptr<void>> outstanding_buffers;

@@ -1,0 +1,48 @@
+#include "fuzz/fuzz_sandbox.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+FuzzSandbox fuzz_sandbox;
+
+extern "C" {
+std::FILE *__real_fopen(const char *path, const char *mode);
+int __real_mkdir(const char *path, mode_t mode);
+
+// A fuzzed "path" line could otherwise create a log file anywhere, and a
+// fuzzed home directory would be made on this machine. Only the module's
+// two writing modes are caught: the log's "a" and the probe's "wx";
+// libFuzzer writes its corpus and findings with "wb".
+std::FILE *__wrap_fopen(const char *path, const char *mode)
+{
+    if (!fuzz_sandbox.active || mode == nullptr)
+        return __real_fopen(path, mode);
+    if (std::strchr(mode, 'x') != nullptr) {
+        errno = fuzz_sandbox.probe_errno;
+        return nullptr;
+    }
+    if (std::strcmp(mode, "a") == 0)
+        return __real_fopen("/dev/null", "a");
+    return __real_fopen(path, mode);
+}
+
+int __wrap_mkdir(const char *path, mode_t mode)
+{
+    if (!fuzz_sandbox.active)
+        return __real_mkdir(path, mode);
+    if (fuzz_sandbox.mkdir_errno == 0)
+        return 0;
+    errno = fuzz_sandbox.mkdir_errno;
+    return -1;
+}
+}
+
+void fuzz_fail(const char *property, const char *detail)
+{
+    fuzz_sandbox.active = false;
+    std::fprintf(stderr, "\nproperty broken: %s\n%s\n", property, detail ? detail : "");
+    std::abort();
+}

@@ -1,0 +1,16 @@
+// What the harnesses' file sandbox answers in place of the file system.
+#pragma once
+
+// While set, fopen for appending (the trace log) opens /dev/null, fopen
+// with "wx" (the home-directory probe) fails with probe_errno, and mkdir
+// fails with mkdir_errno (0: success). Other modes open the real file.
+struct FuzzSandbox {
+    bool active = false;
+    int probe_errno = 0;
+    int mkdir_errno = 0;
+};
+
+extern FuzzSandbox fuzz_sandbox;
+
+// Stops the harness with the broken property on standard error.
+[[noreturn]] void fuzz_fail(const char *property, const char *detail);
