@@ -290,8 +290,22 @@ DWORD ensure_schema()
     return db_commit(transaction);
 }
 
+// The module is one thread: SQLite's mutexes and its memory statistics
+// (a mutex around every allocation) only cost time on every statement.
+// sqlite3_config refuses once SQLite is initialized, which is harmless.
+void configure_sqlite_once()
+{
+    static bool configured = false;
+    if (configured)
+        return;
+    configured = true;
+    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 DWORD open_connection()
 {
+    configure_sqlite_once();
     if (create_private_file(db.path) != NERR_Success)
         return NERR_InternalError;
     sqlite3 *raw = nullptr;

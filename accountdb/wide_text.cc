@@ -96,7 +96,11 @@ bool wide_to_utf8(const WCHAR *text, std::string &out)
     out.clear();
     if (text == nullptr)
         return true;
+    // Units below 0x80 are their own byte: names and paths are mostly such.
     std::size_t i = 0;
+    while (text[i] != 0 && text[i] < 0x80)
+        ++i;
+    out.assign(text, text + i);
     while (text[i] != 0) {
         char32_t code_point = 0;
         if (!next_wide(text, &i, &code_point))
@@ -177,10 +181,22 @@ bool utf8_is_valid(std::string_view text)
     return true;
 }
 
+namespace {
+
+std::size_t ascii_prefix(std::string_view text)
+{
+    std::size_t length = 0;
+    while (length < text.size() && static_cast<unsigned char>(text[length]) < 0x80)
+        ++length;
+    return length;
+}
+
+}  // namespace
+
 std::size_t wide_units_of(std::string_view text)
 {
-    std::size_t units = 0;
-    std::size_t position = 0;
+    std::size_t position = ascii_prefix(text);
+    std::size_t units = position;
     while (position < text.size()) {
         bool valid = true;
         units += decode_utf8(text, &position, &valid) >= 0x10000 ? 2 : 1;
@@ -190,7 +206,9 @@ std::size_t wide_units_of(std::string_view text)
 
 WCHAR *utf8_to_wide(std::string_view text, WCHAR *out)
 {
-    std::size_t position = 0;
+    std::size_t position = ascii_prefix(text);
+    for (std::size_t i = 0; i < position; ++i)
+        *out++ = static_cast<unsigned char>(text[i]);
     while (position < text.size()) {
         bool valid = true;
         char32_t code_point = decode_utf8(text, &position, &valid);

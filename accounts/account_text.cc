@@ -125,9 +125,10 @@ char *append_item(char *text, const UserInfoValue &value)
 
 void wipe_memory(void *memory, std::size_t size)
 {
-    volatile unsigned char *bytes = static_cast<volatile unsigned char *>(memory);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = 0;
+    std::memset(memory, 0, size);
+    // The memory counts as read afterwards, so the stores cannot be dropped
+    // as dead (both of our compilers, g++ and MinGW's, take this form).
+    __asm__ __volatile__("" : : "r"(memory) : "memory");
 }
 
 int to_wide(const char *narrow, WideText &wide)

@@ -3,6 +3,7 @@
 // check, lookup and search append to their replies.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -25,7 +26,7 @@ void wipe_memory(void *memory, std::size_t size);
 // A wide buffer of exactly WIDE_TEXT_MAX characters, wiped when it goes,
 // since it may have held a password.
 struct WideText {
-    std::vector<WCHAR> units = std::vector<WCHAR>(WIDE_TEXT_MAX);
+    std::array<WCHAR, WIDE_TEXT_MAX> units{};
 
     WideText() = default;
     WideText(const WideText &) = delete;

@@ -52,8 +52,12 @@ bool apply_start_up_switches(int argc, char **argv)
 
 // The bytes fgets read: the buffer is filled with a non-NUL byte first, so
 // the last NUL is fgets's own terminator and NUL bytes read stay visible.
+// A line that ends in its line feed, or fills the buffer, holds no NUL.
 std::size_t read_length(const char *line, std::size_t size)
 {
+    std::size_t length = std::strlen(line);
+    if ((length > 0 && line[length - 1] == '\n') || length + 1 == size)
+        return length;
     while (size > 0 && line[size - 1] != '\0')
         --size;
     return size > 0 ? size - 1 : 0;

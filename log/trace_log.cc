@@ -28,6 +28,9 @@ int log_formatted(int level, const char *format, va_list arguments)
 {
     if (log_level == LOG_OFF)
         return 0;
+    // A line that neither the file nor the echo takes is not formatted.
+    if (level > log_level && !echo_to_stdout)
+        return 1;
     char message[LINE_BUFFER_SIZE];
     format_line(message, format, arguments);
     return log_write(message, level);
@@ -168,7 +171,12 @@ int traced_fclose(std::FILE *file)
 const char *log_time_text()
 {
     static char text[20];
+    // ctime's work once a second, not once a line.
+    static std::time_t shown = -1;
     std::time_t now = std::time(nullptr);
+    if (now == shown && shown != -1)
+        return text;
+    shown = now;
     const char *full = std::ctime(&now);
     copy_bounded(text, full ? full + 8 : nullptr, sizeof text - 1);
     std::size_t length = std::strlen(text);

@@ -72,6 +72,17 @@ bool valid_arguments(UINT code_page, DWORD flags, const void *source, int source
     return true;
 }
 
+// The leading units below 0x80, which need no decoding in either direction:
+// names, paths and comments are mostly nothing else.
+template <typename Unit>
+int ascii_prefix(const Unit *text, int length)
+{
+    int i = 0;
+    while (i < length && static_cast<char32_t>(text[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_length,
@@ -82,8 +93,9 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
         return 0;
     int length = source_length == -1 ? static_cast<int>(std::strlen(source)) + 1 : source_length;
     const auto *text = reinterpret_cast<const unsigned char *>(source);
-    int needed = 0;
-    for (int i = 0; i < length;) {
+    int ascii = ascii_prefix(text, length);
+    int needed = ascii;
+    for (int i = ascii; i < length;) {
         char32_t value = 0;
         if (!decode_utf8(text, length, i, value))
             return failed(ERROR_NO_UNICODE_TRANSLATION);
@@ -93,8 +105,10 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
         return needed;
     if (needed > destination_size)
         return failed(ERROR_INSUFFICIENT_BUFFER);
-    int out = 0;
-    for (int i = 0; i < length;) {
+    for (int i = 0; i < ascii; ++i)
+        destination[i] = text[i];
+    int out = ascii;
+    for (int i = ascii; i < length;) {
         char32_t value = 0;
         decode_utf8(text, length, i, value);
         if (value >= 0x10000) {
@@ -166,9 +180,10 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
     if (default_char != nullptr || used_default_char != nullptr)
         return failed(ERROR_INVALID_PARAMETER);
     int length = source_length == -1 ? static_cast<int>(wide_length(source)) + 1 : source_length;
-    int needed = 0;
+    int ascii = ascii_prefix(source, length);
+    int needed = ascii;
     char bytes[4];
-    for (int i = 0; i < length;) {
+    for (int i = ascii; i < length;) {
         char32_t value = 0;
         if (!decode_utf16(source, length, i, value))
             return failed(ERROR_NO_UNICODE_TRANSLATION);
@@ -178,8 +193,10 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
         return needed;
     if (needed > destination_size)
         return failed(ERROR_INSUFFICIENT_BUFFER);
-    int out = 0;
-    for (int i = 0; i < length;) {
+    for (int i = 0; i < ascii; ++i)
+        destination[i] = static_cast<char>(source[i]);
+    int out = ascii;
+    for (int i = ascii; i < length;) {
         char32_t value = 0;
         decode_utf16(source, length, i, value);
         out += encode_utf8(value, destination + out);
