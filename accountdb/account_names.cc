@@ -60,6 +60,12 @@ std::string fold_name(std::string_view name)
     folded.reserve(name.size());
     std::size_t position = 0;
     while (position < name.size()) {
+        auto byte = static_cast<unsigned char>(name[position]);
+        if (byte < 0x80) {
+            folded.push_back(static_cast<char>(fold_code_point(byte)));
+            ++position;
+            continue;
+        }
         bool valid = true;
         append_utf8(fold_code_point(decode_utf8(name, &position, &valid)), folded);
     }

@@ -1,6 +1,7 @@
 #include "accounts/account_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -46,79 +47,101 @@ constexpr UserInfoItem USER_INFO_ITEMS[] = {
     {"script", &USER_INFO_1::usri1_script_path},
 };
 
+// One member's narrow value, cut in place when the reply needs room.
 struct UserInfoValue {
     const char *key;
-    std::string text;
+    NarrowText text;
+    std::size_t length;
+};
+
+// At most one value per member, in USER_INFO_ITEMS order.
+struct UserInfoValues {
+    std::array<UserInfoValue, std::size(USER_INFO_ITEMS)> items;
+    std::size_t count = 0;
 };
 
 // Characters of the items other than their values: key, '=', two quotes,
 // and the spaces between items.
-std::size_t item_overhead(const std::vector<UserInfoValue> &values)
+std::size_t item_overhead(const UserInfoValues &values)
 {
-    std::size_t overhead = values.empty() ? 0 : values.size() - 1;
-    for (const UserInfoValue &value : values)
-        overhead += std::strlen(value.key) + 3;
+    std::size_t overhead = values.count == 0 ? 0 : values.count - 1;
+    for (std::size_t i = 0; i < values.count; ++i)
+        overhead += std::strlen(values.items[i].key) + 3;
     return overhead;
 }
 
-std::size_t length_within(const std::vector<UserInfoValue> &values, std::size_t limit)
+std::size_t length_within(const UserInfoValues &values, std::size_t limit)
 {
     std::size_t total = 0;
-    for (const UserInfoValue &value : values)
-        total += std::min(value.text.size(), limit);
+    for (std::size_t i = 0; i < values.count; ++i)
+        total += std::min(values.items[i].length, limit);
     return total;
 }
 
 // A cut at n that does not split a UTF-8 sequence.
-std::size_t character_boundary(const std::string &text, std::size_t n)
+std::size_t character_boundary(const char *text, std::size_t length, std::size_t n)
 {
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+    while (n > 0 && n < length && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
         --n;
     return n;
 }
 
 // Cuts the longest values first, to one common limit, until the values
 // fit into budget.
-void shorten_values(std::vector<UserInfoValue> &values, std::size_t budget)
+void shorten_values(UserInfoValues &values, std::size_t budget)
 {
     std::size_t limit = 0;
-    for (const UserInfoValue &value : values)
-        limit = std::max(limit, value.text.size());
+    for (std::size_t i = 0; i < values.count; ++i)
+        limit = std::max(limit, values.items[i].length);
     while (limit > 0 && length_within(values, limit) > budget)
         --limit;
-    for (UserInfoValue &value : values) {
-        if (value.text.size() <= limit)
+    for (std::size_t i = 0; i < values.count; ++i) {
+        UserInfoValue &value = values.items[i];
+        if (value.length <= limit)
             continue;
-        std::size_t length = value.text.size();
-        value.text.resize(character_boundary(value.text, limit));
+        std::size_t length = value.length;
+        value.length = character_boundary(value.text.bytes, length, limit);
+        value.text.bytes[value.length] = '\0';
         log_error("Reply too long, %s value shortened from %zu to %zu bytes", value.key, length,
-                  value.text.size());
+                  value.length);
     }
 }
 
 // The narrow values of the members present; false after a conversion reply.
-bool read_user_info_values(const USER_INFO_1 &record, std::vector<UserInfoValue> &values)
+bool read_user_info_values(const USER_INFO_1 &record, UserInfoValues &values)
 {
     for (const UserInfoItem &item : USER_INFO_ITEMS) {
         LPCWSTR member = record.*item.member;
         if (member == nullptr)
             continue;
-        NarrowText narrow;
-        if (!to_narrow(member, narrow))
+        UserInfoValue &value = values.items[values.count];
+        if (!to_narrow(member, value.text))
             return false;
-        values.push_back({item.key, narrow.text()});
+        value.key = item.key;
+        value.length = std::strlen(value.text.bytes);
+        ++values.count;
     }
     return true;
 }
 
-char *append_item(char *text, const UserInfoValue &value)
+// Appends text to the line being built; the values were cut to fit.
+void append_text(char *line, std::size_t &used, const char *text, std::size_t length)
 {
-    if (text != nullptr)
-        text = string_append(text, " ");
-    text = string_append(text, value.key);
-    text = string_append(text, "=\"");
-    text = string_append(text, value.text.c_str());
-    return string_append(text, "\"");
+    std::size_t room = LINE_BUFFER_SIZE - 1 - used;
+    length = std::min(length, room);
+    std::memcpy(line + used, text, length);
+    used += length;
+    line[used] = '\0';
+}
+
+void append_item(char *line, std::size_t &used, const UserInfoValue &value)
+{
+    if (used > 0)
+        append_text(line, used, " ", 1);
+    append_text(line, used, value.key, std::strlen(value.key));
+    append_text(line, used, "=\"", 2);
+    append_text(line, used, value.text.bytes, value.length);
+    append_text(line, used, "\"", 1);
 }
 
 }  // namespace
@@ -186,15 +209,21 @@ int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text
     text.reset();
     if (record == nullptr)
         return 1;
-    std::vector<UserInfoValue> values;
+    UserInfoValues values;
     if (!read_user_info_values(*record, values))
         return 0;
+    if (values.count == 0)
+        return 1;
     std::size_t overhead = item_overhead(values);
     shorten_values(values, room > overhead ? room - overhead : 0);
-    char *built = nullptr;
-    for (const UserInfoValue &value : values)
-        built = append_item(built, value);
-    text.reset(built);
+    // Built in place and handed to string_append once: one allocation a
+    // reply, where search writes one reply per account.
+    char line[LINE_BUFFER_SIZE];
+    std::size_t used = 0;
+    line[0] = '\0';
+    for (std::size_t i = 0; i < values.count; ++i)
+        append_item(line, used, values.items[i]);
+    text.reset(string_append(nullptr, line));
     return 1;
 }
 

@@ -16,11 +16,6 @@ constexpr int HOST_TEXT_MAX = 512;
 // terminated whatever the value holds.
 constexpr DWORD REGISTRY_DATA_BYTES = 512;
 
-std::unique_ptr<WCHAR[]> new_wide_buffer()
-{
-    return std::unique_ptr<WCHAR[]>(new (std::nothrow) WCHAR[HOST_TEXT_MAX]());
-}
-
 bool to_wide_host_text(const char *narrow, WCHAR *wide)
 {
     return MultiByteToWideChar(CP_ACP, 0, narrow, -1, wide, HOST_TEXT_MAX) != 0;
@@ -42,20 +37,28 @@ void query_computer_name(LPCWSTR subkey, LPCWSTR value_name, WCHAR *data)
 }
 
 // The registry's computer name in work, or work left empty.
+// The key and value names as wide literals: nothing to convert or allocate
+// for them at every command.
+constexpr const WCHAR COMPUTER_NAME_KEY_WIDE[] =
+    WTEXT("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName");
+constexpr const WCHAR COMPUTER_NAME_VALUE_WIDE[] = WTEXT("ComputerName");
+
+constexpr bool same_ascii(const char *narrow, const WCHAR *wide)
+{
+    for (; *narrow != '\0' || *wide != 0; ++narrow, ++wide)
+        if (static_cast<WCHAR>(*narrow) != *wide)
+            return false;
+    return true;
+}
+static_assert(same_ascii(COMPUTER_NAME_KEY, COMPUTER_NAME_KEY_WIDE));
+static_assert(same_ascii(COMPUTER_NAME_VALUE, COMPUTER_NAME_VALUE_WIDE));
+
 void read_computer_name(char *work)
 {
-    std::unique_ptr<WCHAR[]> subkey = new_wide_buffer();
-    std::unique_ptr<WCHAR[]> value_name = new_wide_buffer();
-    std::unique_ptr<WCHAR[]> data = new_wide_buffer();
-    if (!subkey || !value_name || !data || !to_wide_host_text(COMPUTER_NAME_KEY, subkey.get()) ||
-        !to_wide_host_text(COMPUTER_NAME_VALUE, value_name.get())) {
-        log_info("Conversion error for KEY_COMPUTER_NAME - can't retrieve hostname from registry");
-        return;
-    }
-    query_computer_name(subkey.get(), value_name.get(), data.get());
+    WCHAR data[HOST_TEXT_MAX] = {};
+    query_computer_name(COMPUTER_NAME_KEY_WIDE, COMPUTER_NAME_VALUE_WIDE, data);
     log_info("Got host name from registry");
-    if (WideCharToMultiByte(CP_ACP, 0, data.get(), -1, work, HOST_TEXT_MAX - 1, nullptr,
-                            nullptr) == 0) {
+    if (WideCharToMultiByte(CP_ACP, 0, data, -1, work, HOST_TEXT_MAX - 1, nullptr, nullptr) == 0) {
         log_error("conversion error for computer name from registry entry");
         work[0] = '\0';
     }
