@@ -5,10 +5,10 @@
 
 void flatten_line_breaks(char *text)
 {
-    std::size_t length = std::strlen(text);
-    for (std::size_t i = 0; i + 1 < length; ++i)
-        if (text[i] == '\r' || text[i] == '\n')
-            text[i] = ' ';
+    // Every CR and LF but a last character; strpbrk scans a word at a time.
+    for (char *c = std::strpbrk(text, "\r\n"); c != nullptr && c[1] != '\0';
+         c = std::strpbrk(c + 1, "\r\n"))
+        *c = ' ';
 }
 
 std::size_t format_line(char *buffer, const char *format, va_list arguments)
