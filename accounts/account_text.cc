@@ -227,14 +227,15 @@ int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text
     return 1;
 }
 
-int reply_with_user_info(const std::string &head, const USER_INFO_1 *record)
+int reply_with_user_info(std::string_view head, const USER_INFO_1 *record)
 {
     HeapText info;
     if (!format_user_info(record, user_info_room(head.size()), info))
         return 0;
+    int length = static_cast<int>(head.size());
     if (info)
-        reply_positive("%s %s", head.c_str(), info.get());
+        reply_positive("%.*s %s", length, head.data(), info.get());
     else
-        reply_positive("%s", head.c_str());
+        reply_positive("%.*s", length, head.data());
     return 1;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/account_service.h"
@@ -107,4 +108,4 @@ int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text
 // Writes head alone, or head, a space and the user information text of
 // record, through reply_positive. 1 on success; 0 after a conversion reply,
 // when no positive line follows.
-int reply_with_user_info(const std::string &head, const USER_INFO_1 *record);
+int reply_with_user_info(std::string_view head, const USER_INFO_1 *record);

@@ -1,5 +1,6 @@
 #include "accounts/lookup_search.h"
 
+#include <cstring>
 #include <string>
 
 #include "accounts/account_text.h"
@@ -84,13 +85,20 @@ int match_star(const char *text, const char *pattern)
 // false after a conversion reply.
 bool write_matches(const char *pattern, const USER_INFO_1 *records, DWORD count, int &matches)
 {
+    constexpr char DATA_HEAD[] = "+DATA ";
+    constexpr std::size_t DATA_HEAD_LENGTH = sizeof DATA_HEAD - 1;
+    // The head is built in place: search writes one line per account.
+    char head[DATA_HEAD_LENGTH + NARROW_TEXT_MAX + 1];
+    std::memcpy(head, DATA_HEAD, DATA_HEAD_LENGTH);
     for (DWORD i = 0; i < count; ++i) {
         NarrowText name;
         if (!to_narrow(records[i].usri1_name, name))
             return false;
         if (!name_matches(pattern, name.text()))
             continue;
-        if (!reply_with_user_info(std::string("+DATA ") + name.text(), &records[i]))
+        std::size_t length = std::strlen(name.text());
+        std::memcpy(head + DATA_HEAD_LENGTH, name.text(), length);
+        if (!reply_with_user_info(std::string_view(head, DATA_HEAD_LENGTH + length), &records[i]))
             return false;
         ++matches;
     }
