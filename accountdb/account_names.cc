@@ -62,7 +62,7 @@ std::string fold_name(std::string_view name)
     while (position < name.size()) {
         auto byte = static_cast<unsigned char>(name[position]);
         if (byte < 0x80) {
-            folded.push_back(static_cast<char>(fold_code_point(byte)));
+            folded.push_back(static_cast<char>(byte >= 'a' && byte <= 'z' ? byte - 32 : byte));
             ++position;
             continue;
         }
@@ -78,6 +78,13 @@ bool name_is_valid(std::string_view name)
         return false;
     std::size_t position = 0;
     while (position < name.size()) {
+        auto byte = static_cast<unsigned char>(name[position]);
+        if (byte < 0x80) {
+            if (is_control(byte))
+                return false;
+            ++position;
+            continue;
+        }
         bool valid = true;
         if (is_control(decode_utf8(name, &position, &valid)))
             return false;

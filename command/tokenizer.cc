@@ -7,6 +7,7 @@ namespace {
 void finish_list(OwnedWordList &list)
 {
     list.pointers.clear();
+    list.pointers.reserve(list.texts.size() + 1);
     for (const std::string &text : list.texts)
         list.pointers.push_back(text.c_str());
     if (!list.has_program_path)
@@ -22,6 +23,8 @@ OwnedWordList tokenize_line(const char *line, const char *program_path)
 {
     OwnedWordList list;
     list.has_program_path = program_path != nullptr;
+    // Commands have a handful of words: one allocation instead of growth.
+    list.texts.reserve(8);
     list.texts.emplace_back(program_path ? program_path : "");
     std::string pending;
     bool inside_quotes = false;

@@ -78,7 +78,8 @@ void add_name_prefix(char *work)
 
 HostName resolve_host()
 {
-    HostName result(new (std::nothrow) WCHAR[HOST_TEXT_MAX]());
+    // Not zeroed: the conversion writes a terminated text or the name is none.
+    HostName result(new (std::nothrow) WCHAR[HOST_TEXT_MAX]);
     if (!result)
         return nullptr;
     char work[HOST_TEXT_MAX] = {};

@@ -41,7 +41,8 @@ bool same_name(LPCWSTR name, std::u16string_view expected)
         return false;
     std::size_t i = 0;
     for (; i < expected.size(); ++i)
-        if (name[i] == 0 || fold_ascii(name[i]) != fold_ascii(expected[i]))
+        if (name[i] != expected[i] &&
+            (name[i] == 0 || fold_ascii(name[i]) != fold_ascii(expected[i])))
             return false;
     return name[i] == 0;
 }

@@ -179,8 +179,18 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
     // UTF-8 has no default character: every value can be written.
     if (default_char != nullptr || used_default_char != nullptr)
         return failed(ERROR_INVALID_PARAMETER);
-    int length = source_length == -1 ? static_cast<int>(wide_length(source)) + 1 : source_length;
-    int ascii = ascii_prefix(source, length);
+    int length = source_length;
+    int ascii = 0;
+    if (length == -1) {
+        // One pass finds both the end and the units below 0x80 before it.
+        while (source[ascii] != 0 && source[ascii] < 0x80)
+            ++ascii;
+        length = ascii + static_cast<int>(wide_length(source + ascii)) + 1;
+        if (source[ascii] == 0)
+            ++ascii;  // the terminator is below 0x80 too
+    } else {
+        ascii = ascii_prefix(source, length);
+    }
     int needed = ascii;
     char bytes[4];
     for (int i = ascii; i < length;) {
