@@ -463,11 +463,25 @@ int main(int argc, char **argv)
         });
     };
     double login_floor = process_floor.median + verify_floor.median;
-    rows.push_back(at_most("check, command line, right password, 100k", check_line(BENCH_PASSWORD,
-                           "+OK user054321 config 0"), "ms", 1e-3, login_floor, 1.05));
-    rows.push_back(at_most("check, command line, wrong password, 100k",
-                           check_line("wrong-pass", "-ERR user054321 does not exist"), "ms",
-                           1e-3, login_floor, 1.05));
+    Spread check_right = check_line(BENCH_PASSWORD, "+OK user054321 config 0");
+    Spread check_wrong = check_line("wrong-pass", "-ERR user054321 does not exist");
+    rows.push_back(at_most("check, command line, right password, 100k", check_right, "ms", 1e-3,
+                           login_floor, 1.05));
+    rows.push_back(at_most("check, command line, wrong password, 100k", check_wrong, "ms", 1e-3,
+                           login_floor, 1.05));
+    // The verify floor above is a loop's median; a process that starts and
+    // verifies once also faults in yescrypt's 16 MiB afresh. Shown beside
+    // the target, not in its place.
+    Spread fresh_verify_floor = measure(runs, [&] {
+        return median_of(check_spawns, [&] {
+            return run_process({floor_crypt, "verify", hash, BENCH_PASSWORD, "1"}, paths.work)
+                .microseconds;
+        });
+    });
+    rows.push_back(at_most("  the same (right) against a process that verifies once",
+                           check_right, "ms", 1e-3, fresh_verify_floor.median, 1.05));
+    rows.push_back(at_most("  the same (wrong) against a process that verifies once",
+                           check_wrong, "ms", 1e-3, fresh_verify_floor.median, 1.05));
 
     Spread check_pipe = measure(check_runs, [&] {
         Child child;
@@ -614,6 +628,7 @@ int main(int argc, char **argv)
                 std::string(10, '-').c_str(), std::string(20, '-').c_str(),
                 std::string(6, '-').c_str());
     int missed = 0;
+    int targets = 0;
     for (const Row &row : rows) {
         char ratio[32];
         if (row.target.compare(0, 6, "growth") == 0)
@@ -623,9 +638,13 @@ int main(int argc, char **argv)
         std::printf("| %-48s | %-32s | %-14s | %-8s | %-18s | %-4s |\n", row.figure.c_str(),
                     row.value.c_str(), row.floor.c_str(), ratio, row.target.c_str(),
                     row.met ? "yes" : "NO");
+        // Indented rows show a figure against another floor: no target.
+        if (row.figure.compare(0, 2, "  ") == 0)
+            continue;
+        ++targets;
         missed += row.met ? 0 : 1;
     }
-    std::printf("\n%d of %zu targets met (%s run).\n", static_cast<int>(rows.size()) - missed,
-                rows.size(), smoke ? "smoke" : "full");
+    std::printf("\n%d of %d targets met (%s run).\n", targets - missed, targets,
+                smoke ? "smoke" : "full");
     return 0;
 }
