@@ -58,8 +58,13 @@ bool is_this_computer(std::string_view name)
     for (std::string_view local : LOCAL_NAMES)
         if (same_ascii_text(name, local))
             return true;
-    char host[HOST_NAME_MAX + 1] = {};
-    if (gethostname(host, sizeof host - 1) != 0)
+    // Read once a process: every call compares the server name, and a
+    // host renamed while a module runs is seen by the next module.
+    static const std::string host = [] {
+        char text[HOST_NAME_MAX + 1] = {};
+        return gethostname(text, sizeof text - 1) == 0 ? std::string(text) : std::string();
+    }();
+    if (host.empty())
         return false;
     std::string_view full(host);
     // The computer name is the host name's first label, as NetBIOS knows it.

@@ -54,7 +54,7 @@ bool is_open_key(HKEY key)
 }
 
 // The host name as terminated UTF-16; empty when it cannot be had.
-std::u16string computer_name()
+std::u16string read_computer_name()
 {
     char host[HOST_NAME_MAX + 1] = {};
     if (gethostname(host, sizeof host - 1) != 0)
@@ -64,6 +64,15 @@ std::u16string computer_name()
     if (units <= 0)
         return {};
     return std::u16string(wide, static_cast<std::size_t>(units));
+}
+
+// Read once a process, as the account service does: the module resolves
+// the host at every command, and a host renamed while a module runs is seen
+// by the next module.
+const std::u16string &computer_name()
+{
+    static const std::u16string name = read_computer_name();
+    return name;
 }
 
 }  // namespace
@@ -99,7 +108,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR value_name, LPDWORD reserved, LPDWORD
         return ERROR_INVALID_HANDLE;
     if (!key->computer_name || !same_name(value_name, COMPUTER_NAME_VALUE))
         return ERROR_FILE_NOT_FOUND;
-    std::u16string name = computer_name();
+    const std::u16string &name = computer_name();
     if (name.empty())
         return ERROR_FILE_NOT_FOUND;
     if (type != nullptr)
