@@ -76,6 +76,11 @@ constexpr const char *CONNECTION_STATEMENTS[] = {
     // 512 KiB holds every interior page of 100,000 accounts; the default 2 MB
     // would only let a full enumeration grow the process by the difference.
     "PRAGMA cache_size=-512",
+    // With the -wal file kept between processes (see open_connection), any
+    // limit makes the last clean close cut it to nothing, so a stale log is
+    // never replayed into a main file restored from a backup. 4 MiB is about
+    // the size at which a checkpoint restarts the log anyway.
+    "PRAGMA journal_size_limit=4194304",
 };
 
 struct StatementText {
@@ -316,6 +321,10 @@ DWORD open_connection()
     if (result != SQLITE_OK)
         return account_db_failure("cannot open", result);
     sqlite3_busy_timeout(raw, ACCOUNT_DB_BUSY_TIMEOUT_MS);
+    // A module started for each login would otherwise create and unlink the
+    // -wal and -shm files every time.
+    int persist = 1;
+    sqlite3_file_control(raw, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     for (const char *sql : CONNECTION_STATEMENTS)
         if (execute_when_free(sql, "cannot open") != NERR_Success)
             return NERR_InternalError;

@@ -64,6 +64,24 @@ TEST_F(DatabaseFaults, DirectoryWhereTheFileShouldBe)
     EXPECT_TRUE(std::filesystem::is_empty(installation.database));
 }
 
+// The -wal file outlives the module; a clean end leaves it empty, so a main
+// file put back from a copy is read as it is, not as the old log would
+// rewrite it.
+TEST_F(DatabaseFaults, MainFileRestoredFromACopy)
+{
+    std::string copy = read_file(installation.database);
+    ASSERT_EQ(installation.replies("set bob bob-pw\n"),
+              (Lines{"+OK bob added to database.", "+OK"}));
+    EXPECT_EQ(std::filesystem::file_size(installation.database + "-wal"), 0u);
+    write_file(installation.database, copy);
+    Lines out = installation.replies("lookup bob\nlookup alice\n");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0][0], '-') << out[0];
+    EXPECT_EQ(out[1], "+OK alice config 0 comment=\"A\"");
+    EXPECT_EQ(integrity_check(installation.database), "ok");
+    EXPECT_EQ(read_accounts(installation.database).count("BOB"), 0u);
+}
+
 // RLIMIT_FSIZE and an ignored SIGXFSZ pass to the child, which then gets
 // EFBIG for any write past the limit, as on a full disk.
 struct FileSizeLimit {
