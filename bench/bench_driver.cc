@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -52,26 +53,44 @@ Spread spread_of(std::vector<double> values)
     return {values[values.size() / 2], values.front(), values.back()};
 }
 
-Spread measure(int runs, const std::function<double()> &one_run)
+struct Measurement {
+    std::string name;
+    std::function<double()> once;  // one sample
+};
+
+// Flushes what the last sample wrote, so that its writeback does not run
+// during the next one, and reads each file through, so that it is in the
+// page cache: this kind of machine pages out what a minute has not touched,
+// and a run of the table takes about that long.
+void warm(const std::vector<std::string> &files)
 {
-    std::vector<double> values;
-    for (int i = 0; i < runs; ++i)
-        values.push_back(one_run());
-    return spread_of(values);
+    sync();
+    std::vector<char> buffer(1 << 20);
+    for (const std::string &file : files) {
+        int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        while (read(fd, buffer.data(), buffer.size()) > 0) {
+        }
+        close(fd);
+    }
 }
 
-// Runs of a figure and of its floors taken in turns, so that a machine that
-// slows down or speeds up during the run moves them all alike.
-std::vector<Spread> measure_in_turns(int runs,
-                                     const std::vector<std::function<double()>> &each)
+// runs samples of each measurement, taken in turns, each after warm().
+std::map<std::string, Spread> measure_in_turns(int runs, const std::vector<Measurement> &all,
+                                               const std::vector<std::string> &files)
 {
-    std::vector<std::vector<double>> values(each.size());
-    for (int i = 0; i < runs; ++i)
-        for (std::size_t k = 0; k < each.size(); ++k)
-            values[k].push_back(each[k]());
-    std::vector<Spread> spreads;
-    for (const std::vector<double> &one : values)
-        spreads.push_back(spread_of(one));
+    std::map<std::string, std::vector<double>> values;
+    for (int run = 0; run < runs; ++run) {
+        for (const Measurement &measurement : all) {
+            warm(files);
+            values[measurement.name].push_back(measurement.once());
+        }
+        std::fprintf(stderr, "bench: run %d of %d done\n", run + 1, runs);
+    }
+    std::map<std::string, Spread> spreads;
+    for (const auto &[name, samples] : values)
+        spreads[name] = spread_of(samples);
     return spreads;
 }
 
@@ -395,7 +414,6 @@ int main(int argc, char **argv)
     const int spawns = smoke ? 7 : 21;
     const int check_spawns = smoke ? 3 : 7;
     const int checks_in_row = smoke ? 20 : 1000;
-    const int check_runs = smoke ? 3 : 5;
     const int round_trips = smoke ? 2000 : 10000;
     const int pipelined_lines = smoke ? 50000 : 200000;
     const int lookups = smoke ? 20000 : 100000;
@@ -425,100 +443,33 @@ int main(int argc, char **argv)
     const std::string floor_crypt_huge = paths.floors + "/floor_crypt_huge";
     const bool have_huge = access(floor_crypt_huge.c_str(), X_OK) == 0;
 
-    // Floors.
-    Spread process_floor = measure(runs, [&] {
-        return median_of(spawns, [&] {
-            return run_process({floor_process, "lodgate.ini"}, db_big.dir).microseconds;
-        });
-    });
-    Spread verify_floor = measure(runs, [&] {
-        return run_number({floor_crypt, "verify", hash, BENCH_PASSWORD, "10"}, paths.work);
-    });
-    Spread hash_floor = measure(runs, [&] {
-        return run_number({floor_crypt, "hash", "5"}, paths.work);
-    });
-    Spread verify_huge_floor;
-    Spread hash_huge_floor;
-    if (have_huge) {
-        verify_huge_floor = measure(runs, [&] {
-            return run_number({floor_crypt_huge, "verify", hash, BENCH_PASSWORD, "10"},
-                              paths.work);
-        });
-        hash_huge_floor = measure(runs, [&] {
-            return run_number({floor_crypt_huge, "hash", "5"}, paths.work);
-        });
-    }
-    Spread round_trip_floor = measure(runs, [&] {
-        Child child;
-        start_child(child, {floor_pipe}, paths.work);
-        std::string line;
-        auto start = clock_type::now();
-        for (int i = 0; i < round_trips; ++i) {
-            write_all(child.to_child, "lookup user000001\n", 18);
-            line = expect_line(child);
-        }
-        return since_us(start) / round_trips;
-    });
-    Spread pipelined_floor = measure(runs, [&] {
-        Child child;
-        start_child(child, {floor_pipe}, paths.work);
-        std::string lines;
-        for (int i = 0; i < pipelined_lines; ++i)
-            lines += "lookup " + user_name(scattered(i, big)) + "\n";
-        return pipelined_us(child, lines, pipelined_lines, "+OK lookup") / pipelined_lines;
-    });
-    Spread point_floor = measure(runs, [&] {
-        return run_number({floor_sqlite, "lookup", db_big.file, std::to_string(big), "20000"},
-                          paths.work);
-    });
-    Spread scan_floor = measure(runs, [&] {
-        return run_number({floor_sqlite, "scan", db_big.file}, paths.work);
-    });
-    std::string scratch = paths.work + "/commit-floor.db";
-    Spread commit_floor = measure(runs, [&] {
-        return run_number({floor_sqlite, "commit", scratch, "10"}, paths.work);
-    });
-
-    // Figures.
-    std::vector<Row> rows;
-    auto check_line = [&](const char *password, const char *expected) {
-        return measure(runs, [&] {
-            return median_of(check_spawns, [&] {
-                Finished done = run_process({paths.lodgate, "check", "user054321", password},
-                                            db_big.dir);
-                if (!starts_with(done.output, expected))
-                    fail("check reply: " + done.output);
+    // Every run of the table takes one sample of each floor and figure, in
+    // turns: a machine whose speed drifts while the table runs then moves
+    // figures and their floors alike.
+    std::vector<Measurement> measurements;
+    auto add = [&](const std::string &name, std::function<double()> once) {
+        measurements.push_back({name, std::move(once)});
+    };
+    auto process_median = [&](std::vector<std::string> arguments, const std::string &cwd,
+                              int count, const char *expected) {
+        return [arguments, cwd, count, expected] {
+            return median_of(count, [&] {
+                Finished done = run_process(arguments, cwd);
+                if (expected != nullptr && !starts_with(done.output, expected))
+                    fail(arguments[0] + " " + arguments[1] + ": " + done.output);
                 return done.microseconds;
             });
-        });
+        };
     };
-    double login_floor = process_floor.median + verify_floor.median;
-    Spread check_right = check_line(BENCH_PASSWORD, "+OK user054321 config 0");
-    Spread check_wrong = check_line("wrong-pass", "-ERR user054321 does not exist");
-    rows.push_back(at_most("check, command line, right password, 100k", check_right, "ms", 1e-3,
-                           login_floor, 1.05));
-    rows.push_back(at_most("check, command line, wrong password, 100k", check_wrong, "ms", 1e-3,
-                           login_floor, 1.05));
-    // The verify floor above is a loop's median in 4 KiB pages. Shown beside
-    // the target, not in its place: a process that starts and verifies once,
-    // with the region mapped as the module maps it.
-    const std::string &module_crypt = have_huge ? floor_crypt_huge : floor_crypt;
-    const char *pages = have_huge ? ", 2 MiB pages" : "";
-    Spread fresh_verify_floor = measure(runs, [&] {
-        return median_of(check_spawns, [&] {
-            return run_process({module_crypt, "verify", hash, BENCH_PASSWORD, "1"}, paths.work)
-                .microseconds;
-        });
-    });
-    rows.push_back(at_most(std::string("  the same (right) against a process that verifies once") +
-                               pages,
-                           check_right, "ms", 1e-3, fresh_verify_floor.median, 1.05));
-    rows.push_back(at_most(std::string("  the same (wrong) against a process that verifies once") +
-                               pages,
-                           check_wrong, "ms", 1e-3, fresh_verify_floor.median, 1.05));
 
-    // Many checks in a row are timed as a whole, so their floor is the same
-    // number of verifies timed as a whole, not a loop's median.
+    // Floors.
+    add("process", process_median({floor_process, "lodgate.ini"}, db_big.dir, spawns, "+OK"));
+    add("verify", [&] {
+        return run_number({floor_crypt, "verify", hash, BENCH_PASSWORD, "10"}, paths.work);
+    });
+    add("hash", [&] { return run_number({floor_crypt, "hash", "5"}, paths.work); });
+    // Many checks in a row are timed as a whole, so their floor is as many
+    // verifies timed as a whole, not a loop's median.
     auto verifies_in_a_row = [&](const std::string &program) {
         return [&, program] {
             return run_number({program, "verify", hash, BENCH_PASSWORD,
@@ -526,93 +477,91 @@ int main(int argc, char **argv)
                               paths.work);
         };
     };
-    std::vector<std::function<double()>> check_pipe_runs = {
-        [&] {
-            Child child;
-            start_session(child, paths, db_big.dir);
-            std::string command = std::string("check user054321 ") + BENCH_PASSWORD + "\n";
-            auto start = clock_type::now();
-            for (int i = 0; i < checks_in_row; ++i) {
-                write_all(child.to_child, command.data(), command.size());
-                std::string line = expect_line(child);
-                if (!starts_with(line, "+OK user054321"))
-                    fail("check reply: " + line);
-            }
-            return since_us(start) / checks_in_row;
-        },
-        verifies_in_a_row(floor_crypt)};
-    if (have_huge)
-        check_pipe_runs.push_back(verifies_in_a_row(floor_crypt_huge));
-    std::vector<Spread> check_pipe_spreads = measure_in_turns(check_runs, check_pipe_runs);
-    const Spread check_pipe = check_pipe_spreads[0];
-    const Spread verify_row_floor = check_pipe_spreads[1];
-    rows.push_back(at_most("check over one pipe, " + std::to_string(checks_in_row) +
-                               " in a row, each",
-                           check_pipe, "ms", 1e-3,
-                           verify_row_floor.median + round_trip_floor.median, 1.02));
-    if (have_huge)
-        rows.push_back(at_most("  the same against as many verifies in 2 MiB pages", check_pipe,
-                               "ms", 1e-3,
-                               check_pipe_spreads[2].median + round_trip_floor.median, 1.02));
+    add("verify in a row", verifies_in_a_row(floor_crypt));
+    // The module maps yescrypt's region in 2 MiB pages when libcrypt is
+    // linked in; so does floor_crypt_huge, and a process that verifies once
+    // stands for a new process's first, slower hash.
+    const std::string &module_crypt = have_huge ? floor_crypt_huge : floor_crypt;
+    add("verify once", process_median({module_crypt, "verify", hash, BENCH_PASSWORD, "1"},
+                                      paths.work, check_spawns, nullptr));
+    if (have_huge) {
+        add("verify huge", [&] {
+            return run_number({floor_crypt_huge, "verify", hash, BENCH_PASSWORD, "10"},
+                              paths.work);
+        });
+        add("hash huge", [&] { return run_number({floor_crypt_huge, "hash", "5"}, paths.work); });
+        add("verify huge in a row", verifies_in_a_row(floor_crypt_huge));
+    }
+    add("round trip", [&] {
+        Child child;
+        start_child(child, {floor_pipe}, paths.work);
+        auto start = clock_type::now();
+        for (int i = 0; i < round_trips; ++i) {
+            write_all(child.to_child, "lookup user000001\n", 18);
+            expect_line(child);
+        }
+        return since_us(start) / round_trips;
+    });
+    std::string floor_lines;
+    for (int i = 0; i < pipelined_lines; ++i)
+        floor_lines += "lookup " + user_name(scattered(i, big)) + "\n";
+    add("pipelined line", [&] {
+        Child child;
+        start_child(child, {floor_pipe}, paths.work);
+        return pipelined_us(child, floor_lines, pipelined_lines, "+OK lookup") / pipelined_lines;
+    });
+    add("point lookup", [&] {
+        return run_number({floor_sqlite, "lookup", db_big.file, std::to_string(big), "20000"},
+                          paths.work);
+    });
+    // The point lookup's floor leaves out opening the database.
+    add("open and look up",
+        process_median({floor_sqlite, "lookup", db_big.file, std::to_string(big), "1"},
+                       db_big.dir, spawns, nullptr));
+    add("scan", [&] { return run_number({floor_sqlite, "scan", db_big.file}, paths.work); });
+    std::string scratch = paths.work + "/commit-floor.db";
+    add("commit", [&] { return run_number({floor_sqlite, "commit", scratch, "10"}, paths.work); });
 
-    // The floor below leaves out opening the database; a process that opens
-    // it with SQLite alone and looks up once is shown beside, in turns.
-    std::vector<Spread> lookup_spreads = measure_in_turns(
-        runs,
-        {[&] {
-             return median_of(spawns, [&] {
-                 Finished done =
-                     run_process({paths.lodgate, "lookup", "user054321"}, db_big.dir);
-                 if (!starts_with(done.output, "+OK user054321 config 0"))
-                     fail("lookup reply: " + done.output);
-                 return done.microseconds;
-             });
-         },
-         [&] {
-             return median_of(spawns, [&] {
-                 return run_process(
-                            {floor_sqlite, "lookup", db_big.file, std::to_string(big), "1"},
-                            db_big.dir)
-                     .microseconds;
-             });
-         }});
-    const Spread lookup_cli = lookup_spreads[0];
-    const Spread open_lookup_floor = lookup_spreads[1];
-    rows.push_back(at_most("lookup, command line, 100k", lookup_cli, "ms", 1e-3,
-                           process_floor.median + point_floor.median, 1.3));
-    rows.push_back(at_most("  the same against a process that opens SQLite, looks up once",
-                           lookup_cli, "ms", 1e-3, open_lookup_floor.median, 1.3));
-
+    // Figures.
+    add("check right", process_median({paths.lodgate, "check", "user054321", BENCH_PASSWORD},
+                                      db_big.dir, check_spawns, "+OK user054321 config 0"));
+    add("check wrong", process_median({paths.lodgate, "check", "user054321", "wrong-pass"},
+                                      db_big.dir, check_spawns,
+                                      "-ERR user054321 does not exist"));
+    add("check in a row", [&] {
+        Child child;
+        start_session(child, paths, db_big.dir);
+        std::string command = std::string("check user054321 ") + BENCH_PASSWORD + "\n";
+        auto start = clock_type::now();
+        for (int i = 0; i < checks_in_row; ++i) {
+            write_all(child.to_child, command.data(), command.size());
+            std::string line = expect_line(child);
+            if (!starts_with(line, "+OK user054321"))
+                fail("check reply: " + line);
+        }
+        return since_us(start) / checks_in_row;
+    });
+    add("lookup", process_median({paths.lodgate, "lookup", "user054321"}, db_big.dir, spawns,
+                                 "+OK user054321 config 0"));
     std::string lookup_lines;
     for (int i = 0; i < lookups; ++i)
         lookup_lines += "lookup " + user_name(scattered(i, big)) + "\n";
-    double floor_rate = 1e6 / (point_floor.median + pipelined_floor.median);
     auto lookup_rate = [&](const std::string &cwd) {
-        return measure(runs, [&] {
+        return [&, cwd] {
             std::remove((info_dir + "/lodgate.log").c_str());
             Child child;
             start_session(child, paths, cwd);
-            return lookups / (pipelined_us(child, lookup_lines, lookups, "+OK user") / 1e6);
-        });
-    };
-    for (int info = 0; info < 2; ++info) {
-        Spread rate = lookup_rate(info ? info_dir : db_big.dir);
-        if (info) {
+            double rate = lookups / (pipelined_us(child, lookup_lines, lookups, "+OK user") / 1e6);
             struct stat log_state{};
-            if (stat((info_dir + "/lodgate.log").c_str(), &log_state) != 0 ||
-                log_state.st_size < lookups * 20)
+            if (cwd == info_dir && (stat((info_dir + "/lodgate.log").c_str(), &log_state) != 0 ||
+                                    log_state.st_size < lookups * 20))
                 fail("INFO logging wrote no log file");
-        }
-        double limit = info ? 0.35 : 0.7;
-        Row row{std::string("lookup over one pipe, pipelined, 100k, ") +
-                    (info ? "INFO logging" : "logging off"),
-                show(rate, "/s"), show_value(floor_rate, "/s"), rate.median / floor_rate,
-                ">= " + show_value(limit, "x"), false};
-        row.met = row.ratio >= limit;
-        rows.push_back(row);
-    }
-
-    Spread search = measure(runs, [&] {
+            return rate;
+        };
+    };
+    add("lookup rate", lookup_rate(db_big.dir));
+    add("lookup rate info", lookup_rate(info_dir));
+    add("search", [&] {
         Child child;
         start_session(child, paths, db_big.dir);
         auto start = clock_type::now();
@@ -630,11 +579,8 @@ int main(int argc, char **argv)
             fail("search ended with " + std::to_string(data) + " lines and: " + line);
         return elapsed;
     });
-    rows.push_back(at_most("search * over one pipe, 100k", search, "ms", 1e-3,
-                           scan_floor.median + big * pipelined_floor.median, 2.0));
-
     auto search_memory = [&](const Database &db) {
-        return measure(runs, [&] {
+        return [&] {
             Finished done = run_process({paths.floors + "/rss_probe", paths.lodgate, "search", "*"},
                                         db.dir);
             std::string last = "+OK " + std::to_string(db.accounts) + " entries found.\nmaxrss ";
@@ -642,29 +588,14 @@ int main(int argc, char **argv)
             if (at == std::string::npos)
                 fail("search output does not end with " + last);
             return std::strtod(done.output.c_str() + at + last.size(), nullptr);
-        });
+        };
     };
-    Spread memory_small = search_memory(db_small);
-    Spread memory_big = search_memory(db_big);
-    {
-        double growth = memory_big.median - memory_small.median;
-        Row row{"peak memory of search *, 100k (floor: 1k)", show(memory_big, "KiB"),
-                show(memory_small, "KiB"), growth, "growth <= 1024 KiB", growth <= 1024};
-        rows.push_back(row);
-    }
-
-    Spread version = measure(runs, [&] {
-        return median_of(spawns, [&] {
-            Finished done = run_process({paths.lodgate, "-version"}, db_big.dir);
-            if (!starts_with(done.output, "Quorvane's Lodgate module"))
-                fail("version banner: " + done.output);
-            return done.microseconds;
-        });
-    });
-    rows.push_back(at_most("-version", version, "ms", 1e-3, process_floor.median, 1.2));
-
+    add("memory 1k", search_memory(db_small));
+    add("memory 100k", search_memory(db_big));
+    add("version",
+        process_median({paths.lodgate, "-version"}, db_big.dir, spawns, "Quorvane's Lodgate module"));
     int set_run = 0;
-    Spread set = measure(runs, [&] {
+    add("set", [&] {
         Child child;
         start_session(child, paths, db_set.dir);
         ++set_run;
@@ -679,32 +610,93 @@ int main(int argc, char **argv)
         }
         return since_us(start) / sets;
     });
+
+    std::vector<std::string> read_files = {db_big.file, db_small.file, db_set.file, paths.lodgate};
+    for (const char *floor : {"floor_process", "floor_pipe_child", "floor_crypt",
+                              "floor_crypt_huge", "floor_sqlite", "rss_probe"})
+        read_files.push_back(paths.floors + "/" + floor);
+    std::map<std::string, Spread> measured = measure_in_turns(runs, measurements, read_files);
+    auto median = [&](const char *name) { return measured.at(name).median; };
+
+    std::vector<Row> rows;
+    double login_floor = median("process") + median("verify");
+    const char *pages = have_huge ? ", 2 MiB pages" : "";
+    for (const char *which : {"right", "wrong"}) {
+        const Spread &check = measured.at(std::string("check ") + which);
+        rows.push_back(at_most(std::string("check, command line, ") + which + " password, 100k",
+                               check, "ms", 1e-3, login_floor, 1.05));
+        rows.push_back(at_most(std::string("  the same against a process that verifies once") +
+                                   pages,
+                               check, "ms", 1e-3, median("verify once"), 1.05));
+    }
+    const Spread &check_pipe = measured.at("check in a row");
+    rows.push_back(at_most("check over one pipe, " + std::to_string(checks_in_row) +
+                               " in a row, each",
+                           check_pipe, "ms", 1e-3,
+                           median("verify in a row") + median("round trip"), 1.02));
+    if (have_huge)
+        rows.push_back(at_most("  the same against as many verifies in 2 MiB pages", check_pipe,
+                               "ms", 1e-3,
+                               median("verify huge in a row") + median("round trip"), 1.02));
+    const Spread &lookup_cli = measured.at("lookup");
+    rows.push_back(at_most("lookup, command line, 100k", lookup_cli, "ms", 1e-3,
+                           median("process") + median("point lookup"), 1.3));
+    rows.push_back(at_most("  the same against a process that opens SQLite, looks up once",
+                           lookup_cli, "ms", 1e-3, median("open and look up"), 1.3));
+    double floor_rate = 1e6 / (median("point lookup") + median("pipelined line"));
+    for (const char *name : {"lookup rate", "lookup rate info"}) {
+        bool info = std::strcmp(name, "lookup rate info") == 0;
+        double limit = info ? 0.35 : 0.7;
+        const Spread &rate = measured.at(name);
+        Row row{std::string("lookup over one pipe, pipelined, 100k, ") +
+                    (info ? "INFO logging" : "logging off"),
+                show(rate, "/s"), show_value(floor_rate, "/s"), rate.median / floor_rate,
+                ">= " + show_value(limit, "x"), false};
+        row.met = row.ratio >= limit;
+        rows.push_back(row);
+    }
+    rows.push_back(at_most("search * over one pipe, 100k", measured.at("search"), "ms", 1e-3,
+                           median("scan") + big * median("pipelined line"), 2.0));
+    {
+        double growth = median("memory 100k") - median("memory 1k");
+        Row row{"peak memory of search *, 100k (floor: 1k)", show(measured.at("memory 100k"), "KiB"),
+                show(measured.at("memory 1k"), "KiB"), growth, "growth <= 1024 KiB",
+                growth <= 1024};
+        rows.push_back(row);
+    }
+    rows.push_back(at_most("-version", measured.at("version"), "ms", 1e-3, median("process"), 1.2));
+    const Spread &set = measured.at("set");
     rows.push_back(at_most("set of new accounts, one after another, each", set, "ms", 1e-3,
-                           hash_floor.median + commit_floor.median, 1.1));
+                           median("hash") + median("commit"), 1.1));
     if (have_huge)
         rows.push_back(at_most("  the same against a new hash in 2 MiB pages + commit", set, "ms",
-                               1e-3, hash_huge_floor.median + commit_floor.median, 1.1));
+                               1e-3, median("hash huge") + median("commit"), 1.1));
 
     std::printf("\nFloors (median [min-max] of %d runs):\n", runs);
-    std::printf("  %-44s %s\n", "process: start, read one file, one line", show(process_floor, "ms", 1e-3).c_str());
-    std::printf("  %-44s %s\n", "yescrypt verify (crypt_rn), loop median", show(verify_floor, "ms", 1e-3).c_str());
-    std::printf("  %-44s %s\n",
-                ("yescrypt verify, " + std::to_string(checks_in_row) + " timed as a whole").c_str(),
-                show(verify_row_floor, "ms", 1e-3).c_str());
-    std::printf("  %-44s %s\n", "yescrypt new hash (gensalt + crypt_rn)", show(hash_floor, "ms", 1e-3).c_str());
-    if (have_huge) {
-        std::printf("  %-44s %s\n", "yescrypt verify, 2 MiB pages, loop median",
-                    show(verify_huge_floor, "ms", 1e-3).c_str());
-        std::printf("  %-44s %s\n", "yescrypt new hash, 2 MiB pages",
-                    show(hash_huge_floor, "ms", 1e-3).c_str());
+    const std::pair<const char *, const char *> floors[] = {
+        {"process", "process: start, read one file, one line"},
+        {"verify", "yescrypt verify (crypt_rn), loop median"},
+        {"verify in a row", "yescrypt verify, as many as checks, timed whole"},
+        {"verify once", "yescrypt: a process that verifies once"},
+        {"hash", "yescrypt new hash (gensalt + crypt_rn)"},
+        {"verify huge", "yescrypt verify, 2 MiB pages, loop median"},
+        {"verify huge in a row", "yescrypt verify, 2 MiB pages, timed whole"},
+        {"hash huge", "yescrypt new hash, 2 MiB pages"},
+        {"round trip", "pipe round trip"},
+        {"pipelined line", "pipelined line"},
+        {"point lookup", "SQLite prepared point lookup, 100k"},
+        {"open and look up", "SQLite alone: a process that looks up once"},
+        {"scan", "SQLite full scan, 100k"},
+        {"commit", "SQLite synchronous commit (WAL, FULL)"},
+    };
+    for (const auto &[name, label] : floors) {
+        auto found = measured.find(name);
+        if (found == measured.end())
+            continue;
+        bool micro = found->second.median < 1000;
+        std::printf("  %-48s %s\n", label,
+                    show(found->second, micro ? "us" : "ms", micro ? 1.0 : 1e-3).c_str());
     }
-    std::printf("  %-44s %s\n", "pipe round trip", show(round_trip_floor, "us").c_str());
-    std::printf("  %-44s %s\n", "pipelined line", show(pipelined_floor, "us").c_str());
-    std::printf("  %-44s %s\n", "SQLite prepared point lookup, 100k", show(point_floor, "us").c_str());
-    std::printf("  %-44s %s\n", "SQLite alone: a process that looks up once",
-                show(open_lookup_floor, "ms", 1e-3).c_str());
-    std::printf("  %-44s %s\n", "SQLite full scan, 100k", show(scan_floor, "ms", 1e-3).c_str());
-    std::printf("  %-44s %s\n", "SQLite synchronous commit (WAL, FULL)", show(commit_floor, "ms", 1e-3).c_str());
 
     std::printf("\n| %-48s | %-32s | %-14s | %-8s | %-18s | %-4s |\n", "figure",
                 "median [min-max]", "floor", "ratio", "target", "met");

@@ -78,6 +78,13 @@ sqlite3 *open_database(const char *path, int flags)
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path, &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         fail(db, path);
+    // As the module does: the -wal and -shm files stay between processes, so
+    // that neither the floors nor the module make them afresh for the other.
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    if (sqlite3_exec(db, "PRAGMA journal_size_limit=4194304", nullptr, nullptr, nullptr) !=
+        SQLITE_OK)
+        fail(db, path);
     return db;
 }
 
@@ -93,9 +100,6 @@ sqlite3_stmt *prepare(sqlite3 *db, const std::string &sql)
 double lookups(const char *path, int accounts, int count)
 {
     sqlite3 *db = open_database(path, SQLITE_OPEN_READWRITE);
-    // As the module does: the -wal and -shm files stay between processes.
-    int persist = 1;
-    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_stmt *find = prepare(db, std::string("SELECT ") + USER_COLUMNS +
                                          " FROM user_accounts WHERE folded = ?1");
     std::vector<double> times;
