@@ -14,8 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// ld's --wrap names these. NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void *__real_mmap(void *address, size_t length, int protection, int flags, int fd,
                              off_t offset);
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void *__wrap_mmap(void *address, size_t length, int protection, int flags, int fd,
                              off_t offset);
 
@@ -50,14 +52,13 @@ extern "C" void *__wrap_mmap(void *address, size_t length, int protection, int f
     void *mapped = __real_mmap(nullptr, size + HUGE_PAGE, protection, flags, fd, offset);
     if (mapped == MAP_FAILED)
         return __real_mmap(address, length, protection, flags, fd, offset);
-    auto base = reinterpret_cast<std::uintptr_t>(mapped);
-    std::uintptr_t start = round_up(base, HUGE_PAGE);
-    std::uintptr_t end = base + size + HUGE_PAGE;
-    if (start > base)
-        munmap(mapped, start - base);
-    if (end > start + size)
-        munmap(reinterpret_cast<void *>(start + size), end - (start + size));
+    char *base = static_cast<char *>(mapped);
+    std::size_t head = (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(base) % HUGE_PAGE) % HUGE_PAGE;
+    char *start = base + head;
+    if (head > 0)
+        munmap(base, head);
+    munmap(start + size, HUGE_PAGE - head);  // never empty: head < HUGE_PAGE
     // Refused where the kernel has no transparent huge pages: plain pages then.
-    madvise(reinterpret_cast<void *>(start), size, MADV_HUGEPAGE);
-    return reinterpret_cast<void *>(start);
+    madvise(start, size, MADV_HUGEPAGE);
+    return start;
 }
