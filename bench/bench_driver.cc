@@ -336,6 +336,15 @@ int scattered(int i, int accounts)
                                 static_cast<unsigned>(accounts));
 }
 
+// count lookup lines of names spread over the table.
+std::string lookup_commands(int count, int accounts)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "lookup " + user_name(scattered(i, accounts)) + "\n";
+    return lines;
+}
+
 void start_session(Child &child, const Paths &paths, const std::string &cwd)
 {
     start_child(child, {paths.lodgate}, cwd);
@@ -502,9 +511,7 @@ int main(int argc, char **argv)
         }
         return since_us(start) / round_trips;
     });
-    std::string floor_lines;
-    for (int i = 0; i < pipelined_lines; ++i)
-        floor_lines += "lookup " + user_name(scattered(i, big)) + "\n";
+    const std::string floor_lines = lookup_commands(pipelined_lines, big);
     add("pipelined line", [&] {
         Child child;
         start_child(child, {floor_pipe}, paths.work);
@@ -543,9 +550,7 @@ int main(int argc, char **argv)
     });
     add("lookup", process_median({paths.lodgate, "lookup", "user054321"}, db_big.dir, spawns,
                                  "+OK user054321 config 0"));
-    std::string lookup_lines;
-    for (int i = 0; i < lookups; ++i)
-        lookup_lines += "lookup " + user_name(scattered(i, big)) + "\n";
+    const std::string lookup_lines = lookup_commands(lookups, big);
     auto lookup_rate = [&](const std::string &cwd) {
         return [&, cwd] {
             std::remove((info_dir + "/lodgate.log").c_str());
