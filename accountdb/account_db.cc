@@ -297,6 +297,9 @@ DWORD ensure_schema()
 
 // The module is one thread: SQLite's mutexes and its memory statistics
 // (a mutex around every allocation) only cost time on every statement.
+// Without the page cache's first block, which SQLite writes through
+// whole (20 pages, about 86 KiB), a module started for one lookup touches
+// only the pages it reads: a dozen fewer page faults.
 // sqlite3_config refuses once SQLite is initialized, which is harmless.
 void configure_sqlite_once()
 {
@@ -306,6 +309,7 @@ void configure_sqlite_once()
     configured = true;
     sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
 }
 
 DWORD open_connection()
