@@ -1,7 +1,10 @@
 // Floors of the account database: SQLite alone on the same file. Prints
 // one number, in microseconds.
-//   floor_sqlite lookup DB ACCOUNTS COUNT   median prepared point lookup by
+//   floor_sqlite lookup DB ACCOUNTS COUNT [mean]
+//                                            median prepared point lookup by
 //                                            folded name, every column read;
+//                                            with "mean" the whole loop's time
+//                                            over COUNT, as a rate is timed;
 //                                            with COUNT 1, timed as a process,
 //                                            the floor of one lookup's process
 //   floor_sqlite scan DB                     one full scan in creation order
@@ -97,14 +100,17 @@ sqlite3_stmt *prepare(sqlite3 *db, const std::string &sql)
     return statement;
 }
 
-double lookups(const char *path, int accounts, int count)
+double lookups(const char *path, int accounts, int count, bool mean)
 {
     sqlite3 *db = open_database(path, SQLITE_OPEN_READWRITE);
     sqlite3_stmt *find = prepare(db, std::string("SELECT ") + USER_COLUMNS +
                                          " FROM user_accounts WHERE folded = ?1");
+    std::vector<std::string> keys;
+    for (int i = 0; i < count; ++i)
+        keys.push_back(folded_name(scattered(i, accounts)));
     std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        std::string key = folded_name(scattered(i, accounts));
+    auto whole = clock_type::now();
+    for (const std::string &key : keys) {
         auto start = clock_type::now();
         sqlite3_bind_text(find, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
         if (sqlite3_step(find) != SQLITE_ROW || read_row(find) == 0)
@@ -112,9 +118,10 @@ double lookups(const char *path, int accounts, int count)
         sqlite3_reset(find);
         times.push_back(since_us(start));
     }
+    double total = since_us(whole);
     sqlite3_finalize(find);
     sqlite3_close(db);
-    return median(times);
+    return mean ? total / count : median(times);
 }
 
 double scan(const char *path)
@@ -179,14 +186,15 @@ double commits(const char *path, int count)
 int main(int argc, char **argv)
 {
     double result = -1;
-    if (argc == 5 && std::strcmp(argv[1], "lookup") == 0)
-        result = lookups(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "lookup") == 0)
+        result = lookups(argv[2], std::atoi(argv[3]), std::atoi(argv[4]),
+                         argc == 6 && std::strcmp(argv[5], "mean") == 0);
     else if (argc == 3 && std::strcmp(argv[1], "scan") == 0)
         result = scan(argv[2]);
     else if (argc == 4 && std::strcmp(argv[1], "commit") == 0)
         result = commits(argv[2], std::atoi(argv[3]));
     if (result < 0) {
-        std::fprintf(stderr, "usage: floor_sqlite lookup DB ACCOUNTS COUNT | scan DB |"
+        std::fprintf(stderr, "usage: floor_sqlite lookup DB ACCOUNTS COUNT [mean] | scan DB |"
                              " commit DB COUNT\n");
         return 2;
     }
