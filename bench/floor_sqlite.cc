@@ -7,6 +7,10 @@
 //                                            over COUNT, as a rate is timed;
 //                                            with COUNT 1, timed as a process,
 //                                            the floor of one lookup's process
+//   floor_sqlite serve DB                    answers each "lookup NAME" line of
+//                                            standard input with the row's
+//                                            name and home in one flushed line;
+//                                            prints nothing else
 //   floor_sqlite scan DB                     one full scan in creation order
 //   floor_sqlite commit DB COUNT             median one-row write transaction,
 //                                            WAL and synchronous=FULL
@@ -124,6 +128,35 @@ double lookups(const char *path, int accounts, int count, bool mean)
     return mean ? total / count : median(times);
 }
 
+// The two floors of a pipelined lookup measured as one program: a reply
+// flushed every lookup's time apart wakes the reader each time, where the
+// pipe floor's quick replies are read in batches.
+int serve(const char *path)
+{
+    sqlite3 *db = open_database(path, SQLITE_OPEN_READWRITE);
+    sqlite3_stmt *find = prepare(db, std::string("SELECT ") + USER_COLUMNS +
+                                         " FROM user_accounts WHERE folded = ?1");
+    char line[512];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        std::string key(line + (std::strncmp(line, "lookup ", 7) == 0 ? 7 : 0));
+        while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
+            key.pop_back();
+        for (char &c : key)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+        sqlite3_bind_text(find, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        if (sqlite3_step(find) == SQLITE_ROW && read_row(find) > 0)
+            std::printf("+OK %s home=\"%s\"\n", sqlite3_column_text(find, 1),
+                        sqlite3_column_text(find, 5));
+        else
+            std::printf("-ERR %s\n", key.c_str());
+        std::fflush(stdout);
+        sqlite3_reset(find);
+    }
+    sqlite3_finalize(find);
+    sqlite3_close(db);
+    return 0;
+}
+
 double scan(const char *path)
 {
     sqlite3 *db = open_database(path, SQLITE_OPEN_READWRITE);
@@ -189,13 +222,15 @@ int main(int argc, char **argv)
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "lookup") == 0)
         result = lookups(argv[2], std::atoi(argv[3]), std::atoi(argv[4]),
                          argc == 6 && std::strcmp(argv[5], "mean") == 0);
+    else if (argc == 3 && std::strcmp(argv[1], "serve") == 0)
+        return serve(argv[2]);
     else if (argc == 3 && std::strcmp(argv[1], "scan") == 0)
         result = scan(argv[2]);
     else if (argc == 4 && std::strcmp(argv[1], "commit") == 0)
         result = commits(argv[2], std::atoi(argv[3]));
     if (result < 0) {
         std::fprintf(stderr, "usage: floor_sqlite lookup DB ACCOUNTS COUNT [mean] | scan DB |"
-                             " commit DB COUNT\n");
+                             " serve DB | commit DB COUNT\n");
         return 2;
     }
     std::printf("%.3f\n", result);
