@@ -712,7 +712,12 @@ int main(int argc, char **argv)
                                1e-3, median("hash huge") + median("commit"), 1.1));
 
     std::printf("\nFloors (median [min-max] of %d runs):\n", runs);
-    const std::pair<const char *, const char *> floors[] = {
+    struct FloorLine {
+        const char *name;
+        const char *label;
+        bool rate = false;  // per second, not a time
+    };
+    const FloorLine floors[] = {
         {"process", "process: start, read one file, one line"},
         {"process static", "the same process, static PIE"},
         {"verify", "yescrypt verify (crypt_rn), loop median"},
@@ -726,20 +731,20 @@ int main(int argc, char **argv)
         {"pipelined line", "pipelined line"},
         {"point lookup", "SQLite prepared point lookup, 100k, median"},
         {"point lookups in a row", "SQLite point lookups, 100k, timed whole"},
-        {"served lookup rate", "SQLite lookups answered over the pipe, per s"},
+        {"served lookup rate", "SQLite lookups answered over the pipe", true},
         {"open and look up", "SQLite alone: a process that looks up once"},
         {"scan", "SQLite full scan, 100k"},
         {"commit", "SQLite synchronous commit (WAL, FULL)"},
     };
-    for (const auto &[name, label] : floors) {
-        auto found = measured.find(name);
+    for (const FloorLine &floor : floors) {
+        auto found = measured.find(floor.name);
         if (found == measured.end())
             continue;
         bool micro = found->second.median < 1000;
-        bool rate = std::strcmp(name, "served lookup rate") == 0;
-        std::string value = rate ? show(found->second, "/s")
-                                 : show(found->second, micro ? "us" : "ms", micro ? 1.0 : 1e-3);
-        std::printf("  %-48s %s\n", label, value.c_str());
+        std::string value = floor.rate
+                                ? show(found->second, "/s")
+                                : show(found->second, micro ? "us" : "ms", micro ? 1.0 : 1e-3);
+        std::printf("  %-48s %s\n", floor.label, value.c_str());
     }
 
     std::printf("\n| %-48s | %-32s | %-14s | %-8s | %-18s | %-4s |\n", "figure",
