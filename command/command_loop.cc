@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "accounts/account_text.h"
 #include "command/base_name.h"
 #include "command/dispatcher.h"
+#include "command/option_words.h"
 #include "command/product.h"
 #include "command/replies.h"
 #include "command/tokenizer.h"
@@ -19,27 +21,26 @@ bool keep_running = false;
 
 namespace {
 
-// One read takes at most 510 characters, line feed included; the rest of a
-// longer line is read as the next line.
+// One read takes at most 510 characters, line feed included; a line with
+// more than 509 characters before its line feed cannot be one read, and is
+// discarded whole, so that no tail of it runs as a command of its own.
 constexpr int INPUT_LINE_MAX = 511;
 
-bool is_option(const char *word, const char *plain)
+// The two switches that act before the configuration is read, outside the
+// command's own words. Returns false when the process is to end at once
+// ("-version").
+bool apply_start_up_switches(const WordList &arguments, const CommandSpan &span)
 {
-    return same_text(word, plain) == 0 ||
-           (word && word[0] == '-' && same_text(word + 1, plain) == 0);
-}
-
-// The two switches that act before the configuration is read. Returns
-// false when the process is to end at once ("-version").
-bool apply_start_up_switches(int argc, char **argv)
-{
-    for (int i = 0; i < argc; ++i) {
-        if (same_text(argv[i], "-version") == 0) {
+    for (int i = 0; i < arguments.count; ++i) {
+        if (!is_option_place(span, i))
+            continue;
+        const char *word = arguments.words[i];
+        if (same_text(word, "-version") == 0) {
             std::printf("Quorvane's Lodgate module, Version %s\n", VERSION_TEXT);
             std::fflush(stdout);
             return false;
         }
-        if (same_text(argv[i], "-debug") == 0) {
+        if (same_text(word, "-debug") == 0) {
             std::printf("-debug found, logging to stdout, NB: don't use this option when "
                         "being run by vellsend or vellfetch!\n");
             std::fflush(stdout);
@@ -73,6 +74,37 @@ bool has_inner_line_end(const char *line, std::size_t length)
            std::memchr(line, '\r', length) != nullptr;
 }
 
+bool ends_in_line_feed(const char *line, std::size_t length)
+{
+    return length > 0 && line[length - 1] == '\n';
+}
+
+// Reads the rest of a line that did not fit one read, a read at a time, so
+// that memory stays bounded however long it is. Returns its whole length
+// before the line feed.
+std::size_t discard_rest_of_line(char *line, std::size_t size, std::size_t read_so_far)
+{
+    std::size_t total = read_so_far;
+    while (std::fgets(line, static_cast<int>(size), stdin) != nullptr) {
+        std::size_t length = read_length(line, size);
+        if (ends_in_line_feed(line, length))
+            return total + length - 1;
+        total += length;
+    }
+    return total;
+}
+
+// Answers a line too long to be a command; of its text only the length is
+// logged, since it may hold a password.
+void refuse_long_line(char *line, std::size_t size)
+{
+    std::size_t length = discard_rest_of_line(line, size, read_length(line, size));
+    wipe_memory(line, size);
+    log_error("Line of %zu characters discarded", length);
+    reply_negative("-ERR Line too long.");
+    negative_reply_given = false;
+}
+
 void run_command_line_pass(const WordList &arguments)
 {
     log_debug("Command line input..");
@@ -94,7 +126,12 @@ bool run_terminal_pass(const char *program_path)
             keep_running = false;
             return false;
         }
-        if (has_inner_line_end(line, read_length(line, sizeof line))) {
+        std::size_t length = read_length(line, sizeof line);
+        if (!ends_in_line_feed(line, length) && length + 1 == sizeof line) {
+            refuse_long_line(line, sizeof line);
+            continue;
+        }
+        if (has_inner_line_end(line, length)) {
             reply_negative("-ERR Line holds a NUL or carriage return.");
             negative_reply_given = false;
             continue;
@@ -106,7 +143,33 @@ bool run_terminal_pass(const char *program_path)
     }
     OwnedWordList words = tokenize_line(line, program_path);
     dispatch_command(words.view());
+    wipe_memory(line, sizeof line);
     return true;
+}
+
+// The process arguments as the commands read them; the originals stay
+// only for the process list.
+OwnedWordList copy_arguments(int argc, char **argv)
+{
+    OwnedWordList list;
+    list.has_program_path = argc > 0 && argv[0] != nullptr;
+    list.texts.reserve(static_cast<std::size_t>(argc));
+    for (int i = 0; i < argc; ++i)
+        list.texts.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    if (list.texts.empty())
+        list.texts.emplace_back();
+    finish_word_list(list);
+    return list;
+}
+
+// Other users can read a process's arguments; once copied, the password's
+// bytes there are overwritten.
+void hide_password_argument(char **argv, const CommandSpan &span)
+{
+    if (span.secret == 0)
+        return;
+    char *word = argv[span.secret];
+    wipe_memory(word, std::strlen(word));
 }
 
 void shut_down()
@@ -122,8 +185,9 @@ const char *find_work_path(const WordList *words)
 {
     if (words == nullptr)
         return setting_text(settings.work_path);
+    CommandSpan span = find_command_span(*words);
     for (int i = 0; i < words->count; ++i) {
-        if (is_option(words->words[i], "path")) {
+        if (is_option_place(span, i) && option_word(words->words[i]) == OptionWord::PATH) {
             const char *next = word_at(*words, i + 1);
             settings.work_path = next ? SettingText(next) : std::nullopt;
             break;
@@ -135,17 +199,20 @@ const char *find_work_path(const WordList *words)
 int apply_command_line_options(const WordList &words)
 {
     bool warning_due = false;
+    CommandSpan span = find_command_span(words);
     for (int i = 0; i < words.count; ++i) {
-        const char *word = words.words[i];
-        if (is_option(word, "log")) {
+        if (!is_option_place(span, i))
+            continue;
+        OptionWord option = option_word(words.words[i]);
+        if (option == OptionWord::LOG) {
             log_level = same_text(word_at(words, i + 1), "debug") == 0 ? LOG_DEBUG : LOG_INFO;
             break;
         }
-        if (is_option(word, "debug")) {
+        if (option == OptionWord::DEBUG) {
             log_level = LOG_DEBUG;
             break;
         }
-        if (is_option(word, "log_passwords")) {
+        if (option == OptionWord::LOG_PASSWORDS) {
             settings.log_passwords = true;
             warning_due = true;
         }
@@ -165,9 +232,12 @@ int apply_command_line_options(const WordList &words)
 int run_lodgate(int argc, char **argv)
 {
     set_stdout_text_mode();
-    if (!apply_start_up_switches(argc, argv))
+    OwnedWordList owned = copy_arguments(argc, argv);
+    WordList arguments = owned.view();
+    CommandSpan span = find_command_span(arguments);
+    hide_password_argument(argv, span);
+    if (!apply_start_up_switches(arguments, span))
         return 0;
-    WordList arguments{argv, argc};
     std::string program_name = base_name(argv[0], true);
     const char *work_path = find_work_path(&arguments);
     std::string work_path_text = work_path ? work_path : "";

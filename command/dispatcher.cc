@@ -1,62 +1,84 @@
 #include "command/dispatcher.h"
 
+#include <algorithm>
+
 #include "accounts/check.h"
 #include "accounts/delete_user.h"
 #include "accounts/lookup_search.h"
 #include "accounts/set_user.h"
 #include "command/builtin_commands.h"
 #include "command/command_loop.h"
+#include "command/option_words.h"
 #include "command/replies.h"
 #include "log/text.h"
 #include "log/trace_log.h"
 
 namespace {
 
+// set's own words run on past the password while they are values.
+constexpr int SET_WORDS = -1;
+
 struct CommandRow {
     const char *word;
     CommandHandler handler;
+    int own_words;  // after the command word, or SET_WORDS
+    int secret;     // place of the password among them, or 0
 };
 
 // Tested in this order, exactly and with case; the first match wins.
 constexpr CommandRow COMMAND_TABLE[] = {
-    {"set", set_user},
-    {"-set", set_user},
-    {"del", delete_user},
-    {"-del", delete_user},
-    {"check", do_check},
-    {"-check", do_check},
-    {"lookup", do_lookup},
-    {"-lookup", do_lookup},
-    {"search", do_search},
-    {"-search", do_search},
-    {"version", do_version},
-    {"-version", do_version},
-    {"help", do_help},
-    {"-help", do_help},
-    {"quit", do_quit},
-    {"exit", do_quit},
+    {"set", set_user, SET_WORDS, 2},
+    {"-set", set_user, SET_WORDS, 2},
+    {"del", delete_user, 1, 0},
+    {"-del", delete_user, 1, 0},
+    {"check", do_check, 2, 2},
+    {"-check", do_check, 2, 2},
+    {"lookup", do_lookup, 1, 0},
+    {"-lookup", do_lookup, 1, 0},
+    {"search", do_search, 1, 0},
+    {"-search", do_search, 1, 0},
+    {"version", do_version, 0, 0},
+    {"-version", do_version, 0, 0},
+    {"help", do_help, 0, 0},
+    {"-help", do_help, 0, 0},
+    {"quit", do_quit, 0, 0},
+    {"exit", do_quit, 0, 0},
 };
 
-CommandHandler find_handler(const char *word)
+const CommandRow *find_command(const char *word)
 {
     for (const CommandRow &row : COMMAND_TABLE)
         if (same_text(word, row.word) == 0)
-            return row.handler;
+            return &row;
     return nullptr;
 }
 
-bool is_word(const char *word, const char *plain)
+int own_words_end(const WordList &words, int command, const CommandRow &row)
 {
-    return same_text(word, plain) == 0 || (word && word[0] == '-' && same_text(word + 1, plain) == 0);
-}
-
-bool is_level_word(const char *word)
-{
-    return same_text(word, "debug") == 0 || same_text(word, "info") == 0 ||
-           same_text(word, "error") == 0;
+    if (row.own_words != SET_WORDS)
+        return std::min(command + 1 + row.own_words, words.count);
+    int end = std::min(command + 3, words.count);
+    while (end < words.count && is_user_info_word(words.words[end]))
+        ++end;
+    return end;
 }
 
 }  // namespace
+
+CommandSpan find_command_span(const WordList &words)
+{
+    CommandSpan span;
+    span.command = skip_option_words(&words);
+    span.own_end = std::min(span.command + 1, words.count);
+    const CommandRow *row = span.command < words.count ? find_command(words.words[span.command])
+                                                        : nullptr;
+    if (row == nullptr)
+        return span;
+    span.own_end = own_words_end(words, span.command, *row);
+    if (row->secret != 0 && span.command + row->secret < span.own_end)
+        span.secret = span.command + row->secret;
+    return span;
+}
 
 int skip_option_words(const WordList *words)
 {
@@ -64,12 +86,12 @@ int skip_option_words(const WordList *words)
         return 0;
     int index = 1;
     while (index < words->count) {
-        const char *word = words->words[index];
-        if (is_word(word, "debug")) {
+        OptionWord option = option_word(words->words[index]);
+        if (option == OptionWord::DEBUG) {
             index += 1;
-        } else if (is_word(word, "path")) {
+        } else if (option == OptionWord::PATH) {
             index = index + 2 < words->count ? index + 2 : words->count;
-        } else if (is_word(word, "log")) {
+        } else if (option == OptionWord::LOG) {
             index += 1;
             if (index < words->count && is_level_word(words->words[index]))
                 index += 1;
@@ -90,12 +112,12 @@ int dispatch_command(const WordList &words)
     }
     const char *word = words.words[index];
     log_debug("Function? {%s}", word);
-    CommandHandler handler = find_handler(word);
-    if (handler == nullptr) {
+    const CommandRow *row = find_command(word);
+    if (row == nullptr) {
         reply_negative("-ERR Not a valid command (%s) use \"help\"", word);
         return 0;
     }
-    int result = handler(words, index);
+    int result = row->handler(words, index);
     if (result < 0)
         do_help(words, index);
     return result;

@@ -2,6 +2,7 @@
 // the help listing for an incomplete command.
 #pragma once
 
+#include "command/option_words.h"
 #include "command/word_list.h"
 
 // Runs the command in words; its result is not used by the loop.
@@ -12,3 +13,6 @@ int dispatch_command(const WordList &words);
 // with a leading '-'). Equal to the count when there are options only; 0
 // when there is no list.
 int skip_option_words(const WordList *words);
+
+// Where the command of words and its own words lie.
+CommandSpan find_command_span(const WordList &words);

@@ -26,6 +26,12 @@ struct OwnedWordList {
     std::vector<const char *> pointers;
     bool has_program_path = false;
 
+    OwnedWordList() = default;
+    OwnedWordList(OwnedWordList &&) = default;
+    OwnedWordList &operator=(OwnedWordList &&) = default;
+    // The words may hold a password: they are wiped when the list goes.
+    ~OwnedWordList();
+
     WordList view() const
     {
         return WordList{pointers.data(), static_cast<int>(pointers.size()) - 1};

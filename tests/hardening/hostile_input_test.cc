@@ -4,7 +4,11 @@
 // the command may store as it is.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+
+#include <sqlite3.h>
 #include <thread>
 
 #include "tests/hardening/child_process.h"
@@ -85,19 +89,18 @@ int reply_count(const Lines &lines, std::string &fault)
     return count;
 }
 
-// The reads the command loop makes of text: 510 characters at most, up to
-// and with a line feed; an empty line is a read too.
+// The lines of text, each answered once however long it is; an empty line
+// counts, and so does a last one without its line feed.
 int read_count(const std::string &text)
 {
-    int reads = 0;
+    int lines = 0;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        std::size_t stop = end == std::string::npos ? text.size() : end + 1;
-        start += std::min<std::size_t>(stop - start, 510);
-        ++reads;
+        start = end == std::string::npos ? text.size() : end + 1;
+        ++lines;
     }
-    return reads;
+    return lines;
 }
 
 // Whether the command may change what is stored: set and del with ordinary
@@ -195,6 +198,70 @@ TEST_F(HostileInput, LineEndsInsideAWordCutNoCommandShort)
     EXPECT_EQ(installation.replies("version\r\n"), (Lines{"+OK Lodgate version 1.0i", "+OK"}));
 }
 
+TEST_F(HostileInput, LongLineNeverRunsItsTail)
+{
+    // Before the fix, the tail of a long password ran as a command of its own.
+    for (const char *tail : {"set admin NewPass1", "del alice"}) {
+        std::string line = "check alice " + std::string(500 - std::strlen(tail), 'p') + tail;
+        Lines out = installation.replies(line + "\n");
+        EXPECT_EQ(out, (Lines{"-ERR Line too long.", "+OK"}));
+        EXPECT_EQ(installation.log().find(tail), std::string::npos);
+    }
+    AccountSnapshot accounts = read_accounts(installation.database);
+    EXPECT_EQ(accounts.count("ADMIN"), 0u);
+    EXPECT_EQ(accounts.count("ALICE"), 1u);
+    // 509 characters before the line feed are a command; 510 are not.
+    std::string word(509 - 7, 'v');
+    EXPECT_EQ(installation.replies("lookup " + word + "\nlookup " + word + "v\n"),
+              (Lines{"-ERR User " + word + " not found.", "-ERR Line too long.", "+OK"}));
+}
+
+TEST_F(HostileInput, CommandsOwnWordsAreNeverOptions)
+{
+    // Before the fix, "path" among a check's words loaded another directory's
+    // configuration, "-debug" echoed the log and "-version" ended the module.
+    TempDir elsewhere;
+    write_file(elsewhere.file("lodgate.ini"), "log debug\n");
+    RunResult result = installation.run({"check", "path", elsewhere.path});
+    EXPECT_EQ(result.out, "-ERR path does not exist or password incorrect.\n");
+    EXPECT_FALSE(file_exists(elsewhere.file("lodgate.log")));
+    result = installation.run({"check", "alice", "-debug"});
+    EXPECT_EQ(result.out, "-ERR alice does not exist or password incorrect.\n");
+    result = installation.run({"check", "alice", "-version"});
+    EXPECT_EQ(result.out, "-ERR alice does not exist or password incorrect.\n");
+    // Options after the command's own words still count.
+    result = installation.run({"check", "alice", "alice-pw", "-version"});
+    EXPECT_EQ(result.out, "Quorvane's Lodgate module, Version 1.0i\n");
+}
+
+TEST_F(HostileInput, PasswordArgumentLeavesTheProcessList)
+{
+    // The module waits for the write lock that the test holds, long enough
+    // to read its arguments as another user would.
+    sqlite3 *holder = nullptr;
+    ASSERT_EQ(sqlite3_open(installation.database.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ModuleProcess module;
+    ASSERT_TRUE(start_module(module, installation.directory.path,
+                             {"set", "carol", "Carol-Secret-pw"}));
+    // From the exec until the module has parsed them, the arguments hold
+    // the password.
+    std::string arguments;
+    for (int i = 0; i < 400; ++i) {
+        arguments = read_file("/proc/" + std::to_string(module.pid) + "/cmdline");
+        if (arguments.find("carol") != std::string::npos &&
+            arguments.find("Carol-Secret") == std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_NE(arguments.find("carol"), std::string::npos);
+    EXPECT_EQ(arguments.find("Carol-Secret"), std::string::npos);
+    EXPECT_EQ(read_reply_line(module), "+OK carol added to database.");
+    EXPECT_EQ(finish_module(module), 0);
+}
+
 TEST_F(HostileInput, ControlCharactersInStoredValuesAreRefused)
 {
     for (const char *word : {"comment=a\nb", "home=a\rb", "script=a\x01"}) {
@@ -248,7 +315,7 @@ TEST_F(HostileInput, TenMebibyteLineWithoutLineFeedStaysBounded)
     long after = peak_kilobytes(module.pid);
     EXPECT_EQ(finish_module(module), 0);
     drain.join();
-    EXPECT_GT(replies, 160u * 65536 / 510);
+    EXPECT_EQ(replies, 2u);  // the long line's refusal and the version
     EXPECT_LT(after - before, 4096) << "kB grown over 10 MiB of input";
 }
 
