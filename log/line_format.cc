@@ -5,10 +5,11 @@
 
 void flatten_line_breaks(char *text)
 {
-    // Every CR and LF but a last character; strpbrk scans a word at a time.
-    for (char *c = std::strpbrk(text, "\r\n"); c != nullptr && c[1] != '\0';
-         c = std::strpbrk(c + 1, "\r\n"))
-        *c = ' ';
+    for (char *c = text; *c != '\0'; ++c) {
+        auto byte = static_cast<unsigned char>(*c);
+        if ((byte < 0x20 || byte == 0x7F) && !(byte == '\n' && c[1] == '\0'))
+            *c = ' ';
+    }
 }
 
 std::size_t format_line(char *buffer, const char *format, va_list arguments)

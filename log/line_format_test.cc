@@ -24,11 +24,13 @@ TEST(FormatLine, AppendsOneLineFeed)
     EXPECT_EQ(formatted(""), "\n");
 }
 
-TEST(FormatLine, InnerLineBreaksBecomeSpaces)
+TEST(FormatLine, InnerControlCharactersBecomeSpaces)
 {
     EXPECT_EQ(formatted("-ERR Not a valid command (%s) use \"help\"", "bogus\n+OK"),
               "-ERR Not a valid command (bogus +OK) use \"help\"\n");
     EXPECT_EQ(formatted("%s", "a\r\nb\rc\n"), "a  b c\n");
+    // An escape sequence would steer the terminal the log is read on.
+    EXPECT_EQ(formatted("%s", "\x1b[2Jx\ty\x7f\x01\xc3\xa9"), " [2Jx y  \xc3\xa9\n");
 }
 
 TEST(FormatLine, LongTextIsCutAtTheBoundAndStillEndsTheLine)
