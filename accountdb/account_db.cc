@@ -517,10 +517,14 @@ DWORD db_begin_change()
     return status;
 }
 
-DWORD db_end_change()
+DWORD db_end_change(bool keep)
 {
     if (!change)
         return NERR_Success;
+    if (!keep) {
+        change.reset();
+        return NERR_Success;
+    }
     // A connection reopened meanwhile lost the change with the old one.
     DWORD status = in_transaction() ? db_commit(*change) : NERR_InternalError;
     change.reset();  // rolls back what a failed commit left open

@@ -117,8 +117,9 @@ DWORD db_commit(DbTransaction &transaction);
 // Several service calls made one write transaction: a process killed before
 // db_end_change leaves the file as it was before db_begin_change. Ending
 // commits what the calls did, failed ones included, as separate calls would.
+// Ending without keep rolls the whole change back.
 DWORD db_begin_change();
-DWORD db_end_change();
+DWORD db_end_change(bool keep = true);
 
 // Binding and reading with the absent/empty difference kept: an absent text
 // is NULL in the database. Bound texts must outlive the StatementScope.

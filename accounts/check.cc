@@ -78,6 +78,12 @@ int do_check(const WordList &words, int command_index)
     }
     // Whatever log_passwords says, no password reaches the trace log.
     log_debug("Pass = xxxx");
+    // An empty password never checks, whatever a service makes of it (some
+    // take it for an anonymous logon).
+    if (password_word[0] == '\0') {
+        reply_for_code(LOGON_TABLE, ERROR_LOGON_FAILURE, user_word);
+        return 0;
+    }
     WideText password;
     if (!to_wide(password_word, password))
         return 0;

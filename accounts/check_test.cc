@@ -53,6 +53,16 @@ TEST_F(CheckTest, MissingPasswordConsultsNothing)
     EXPECT_TRUE(account_script.calls.empty());
 }
 
+TEST_F(CheckTest, EmptyPasswordNeverReachesTheService)
+{
+    // A service that would take it for an anonymous logon says yes.
+    accept_logon();
+    CommandRun run = run_command(do_check, {"check", "bob", ""});
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, "-ERR bob does not exist or password incorrect.\n");
+    EXPECT_TRUE(account_script.calls.empty());
+}
+
 TEST_F(CheckTest, LogonGoesToTheHostAndAccountInfoToTheLocalComputer)
 {
     accept_logon();

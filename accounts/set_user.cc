@@ -10,6 +10,7 @@
 #include "log/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
+#include "platform/text_conversion.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ namespace {
 constexpr char KEEP_PASSWORD_WORD[] = "(NULL)";
 // A longer value is cut here and then fails its conversion to wide.
 constexpr std::size_t USER_INFO_VALUE_MAX = 512;
+constexpr char PASSWORD_TOO_SHORT_REPLY[] = "-ERR The password is shorter than required.";
 constexpr DWORD NEW_ACCOUNT_FLAGS = UF_SCRIPT | UF_NORMAL_ACCOUNT | UF_DONT_EXPIRE_PASSWD;
 
 constexpr ReplyRow PROBE_ROWS[] = {
@@ -33,7 +35,7 @@ constexpr ReplyRow ADD_ROWS[] = {
     {ERROR_BAD_NETPATH, "-ERR %d:The network path was not found.", ReplyArgument::CODE},
     {NERR_GroupExists, "-ERR The group already exists.", ReplyArgument::NONE},
     {NERR_NotPrimary, NOT_PRIMARY_REPLY, ReplyArgument::NONE},
-    {NERR_PasswordTooShort, "-ERR The password is shorter than required.", ReplyArgument::NONE},
+    {NERR_PasswordTooShort, PASSWORD_TOO_SHORT_REPLY, ReplyArgument::NONE},
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
 };
 constexpr ReplyTable ADD_TABLE = {ADD_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
@@ -69,7 +71,7 @@ constexpr ReplyRow UPDATE_ROWS[] = {
     {NERR_SpeGroupOp,
      "-ERR This operation is not allowed while you are a member or your current group.",
      ReplyArgument::NONE},
-    {NERR_PasswordTooShort, "-ERR The password is shorter than required.", ReplyArgument::NONE},
+    {NERR_PasswordTooShort, PASSWORD_TOO_SHORT_REPLY, ReplyArgument::NONE},
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
     {NERR_LastAdmin, "-ERR This operation is not allowed on the last administrative account.",
      ReplyArgument::NONE},
@@ -212,18 +214,38 @@ int add_or_replace(NewAccount &account)
 }
 
 // The "+OK" waits for the change to be stored: a change lost at its end
-// (a full disk at the commit) added nothing.
+// (a full disk at the commit) added nothing. A failure answered on the way
+// undoes the whole change, so that a refused set has replaced nothing.
 int add_account(NewAccount &account)
 {
     begin_account_change();
     int status = add_or_replace(account);
-    DWORD ended = end_account_change();
+    DWORD ended = end_account_change(status == 1);
     if (status != 1)
         return status;
     if (ended != NERR_Success)
         return reply_for_code(ADD_TABLE, ended, nullptr);
     reply_positive("+OK %s added to database.", account.user_word);
     return 1;
+}
+
+// The policy is asked before the home directory is made, so that a refused
+// password creates nothing. An empty password is never taken; a policy
+// that cannot be read leaves the judgement to the service's own check.
+bool password_meets_policy(NewAccount &account)
+{
+    if (account.password.data()[0] == 0) {
+        reply_negative(PASSWORD_TOO_SHORT_REPLY);
+        return false;
+    }
+    ServiceBuffer modals;
+    if (NetUserModalsGet(account.host.get(), 0, modals.out()) != NERR_Success)
+        return true;
+    DWORD minimum = reinterpret_cast<const USER_MODALS_INFO_0 *>(modals.data)->usrmod0_min_passwd_len;
+    if (wide_length(account.password.data()) >= minimum)
+        return true;
+    reply_negative(PASSWORD_TOO_SHORT_REPLY);
+    return false;
 }
 
 int create_user(const WordList &words, int command_index, NewAccount &account)
@@ -242,6 +264,8 @@ int create_user(const WordList &words, int command_index, NewAccount &account)
     if (!to_wide(account.group_name, account.group))
         return 0;
     account.host = resolve_host();
+    if (!password_meets_policy(account))
+        return 0;
     USER_INFO_1 &record = account.record;
     record.usri1_name = account.user.data();
     record.usri1_password = account.password.data();
@@ -342,6 +366,11 @@ const char *user_info_value(const char *word)
     if (length > 0 && value[length - 1] == '"')
         value[length - 1] = '\0';
     return value;
+}
+
+bool is_user_info_word(const char *word)
+{
+    return find_user_info_key(word) != nullptr;
 }
 
 int same_prefix(const char *a, const char *b, std::size_t n)

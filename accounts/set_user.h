@@ -39,6 +39,10 @@ int parse_user_info(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &w
 // call overwrites; none when there is no word.
 const char *user_info_value(const char *word);
 
+// True for a home=, comment= or script= word: set's values, which the
+// command-line options never read as option words.
+bool is_user_info_word(const char *word);
+
 // 0 when both texts are present and their first n bytes are equal; 1 when
 // either is missing; otherwise the comparison's non-zero result.
 int same_prefix(const char *a, const char *b, std::size_t n);

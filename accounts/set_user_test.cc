@@ -213,7 +213,7 @@ TEST_F(SetUserTest, InvalidParameterNamesTheMember)
     EXPECT_EQ(run.out, "-ERR Parameter 12 is in error.\n");
 }
 
-TEST_F(SetUserTest, GroupJoinFailuresKeepTheAccount)
+TEST_F(SetUserTest, GroupJoinFailuresUndoTheChange)
 {
     settings.group = "Mail Users";
     const Row rows[] = {
@@ -231,7 +231,28 @@ TEST_F(SetUserTest, GroupJoinFailuresKeepTheAccount)
         EXPECT_EQ(run.out, row.reply);
         EXPECT_EQ(call_names(),
                   (std::vector<std::string>{"NetUserAdd", "NetLocalGroupAddMembers"}));
+        EXPECT_EQ(account_script.changes_undone, 1);
     }
+}
+
+TEST_F(SetUserTest, RefusedPasswordCreatesNothing)
+{
+    TempDir root;
+    std::string home = in_directory(root, "bob");
+    account_script.min_password_length = 8;
+    for (const char *password : {"seven77", ""}) {
+        negative_reply_given = false;
+        CommandRun run = run_command(set_user, {"set", "bob", password, "home=" + home});
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.out, "-ERR The password is shorter than required.\n");
+    }
+    // Empty is refused whatever the policy says.
+    account_script.min_password_length = 0;
+    negative_reply_given = false;
+    EXPECT_EQ(run_command(set_user, {"set", "bob", ""}).out,
+              "-ERR The password is shorter than required.\n");
+    EXPECT_FALSE(file_exists(home));
+    EXPECT_TRUE(account_script.calls.empty());
 }
 
 TEST_F(SetUserTest, EmptyGroupIsStillJoined)

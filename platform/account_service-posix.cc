@@ -1,6 +1,7 @@
 // The netapi32 and advapi32 account functions over the account database.
 #include "platform/account_service.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -449,9 +450,9 @@ void begin_account_change()
     db_begin_change();
 }
 
-NET_API_STATUS end_account_change()
+NET_API_STATUS end_account_change(bool keep)
 {
-    return db_end_change();
+    return db_end_change(keep);
 }
 
 NET_API_STATUS NetApiBufferFree(void *buffer)
@@ -514,4 +515,27 @@ BOOL CloseHandle(HANDLE handle)
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
+}
+
+NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr)
+{
+    if (bufptr == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    DWORD status = server_name_status(servername);
+    if (status != NERR_Success)
+        return status;
+    if (level != 0)
+        return ERROR_INVALID_LEVEL;
+    std::int64_t minimum = 0;
+    if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
+        return NERR_InternalError;
+    ServiceBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
+    if (!buffer)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    auto *info = static_cast<USER_MODALS_INFO_0 *>(buffer.get());
+    info->usrmod0_min_passwd_len = static_cast<DWORD>(std::clamp<std::int64_t>(minimum, 0, UINT32_MAX));
+    info->usrmod0_max_passwd_age = TIMEQ_FOREVER;
+    *bufptr = static_cast<LPBYTE>(buffer.release());
+    return NERR_Success;
 }

@@ -30,7 +30,7 @@ NET_API_STATUS translated(NET_API_STATUS result, LPDWORD parm_err)
 
 void begin_account_change() {}
 
-NET_API_STATUS end_account_change()
+NET_API_STATUS end_account_change(bool)
 {
     return NERR_Success;
 }

@@ -9,9 +9,11 @@
 // The service calls of one set (removing, adding, joining) made one change
 // where the service allows it, so that a module killed between them leaves
 // no account half made; Windows has no such bracket, so there they are
-// separate. Ending gives NERR_Success or the reason the change was lost.
+// separate. Ending with keep stores what the calls did and gives
+// NERR_Success or the reason the change was lost; without keep it undoes
+// them, so that a set answered with a failure has changed nothing.
 void begin_account_change();
-NET_API_STATUS end_account_change();
+NET_API_STATUS end_account_change(bool keep = true);
 
 #ifdef _WIN32
 
@@ -55,6 +57,10 @@ NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username);
 NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname,
                                        DWORD level, LPBYTE buf,
                                        DWORD totalentries);
+
+// Level 0 only: one USER_MODALS_INFO_0 in a buffer that the caller releases
+// with NetApiBufferFree; the minimum password length is the policy's.
+NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr);
 
 NET_API_STATUS NetApiBufferFree(void *buffer);
 

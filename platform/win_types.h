@@ -97,6 +97,7 @@ constexpr DWORD UF_DONT_EXPIRE_PASSWD = 0x10000;
 
 constexpr DWORD FILTER_NORMAL_ACCOUNT = 2;
 constexpr DWORD MAX_PREFERRED_LENGTH = 0xFFFFFFFF;
+constexpr DWORD TIMEQ_FOREVER = 0xFFFFFFFF;
 
 struct USER_INFO_1 {
     LPWSTR usri1_name;
@@ -111,6 +112,14 @@ struct USER_INFO_1 {
 
 struct LOCALGROUP_MEMBERS_INFO_3 {
     LPWSTR lgrmi3_domainandname;
+};
+
+struct USER_MODALS_INFO_0 {
+    DWORD usrmod0_min_passwd_len;
+    DWORD usrmod0_max_passwd_age;
+    DWORD usrmod0_min_passwd_age;
+    DWORD usrmod0_force_logoff;
+    DWORD usrmod0_password_hist_len;
 };
 
 #endif

@@ -220,11 +220,27 @@ void begin_account_change()
     ++account_script.open_changes;
 }
 
-NET_API_STATUS end_account_change()
+NET_API_STATUS end_account_change(bool keep)
 {
     --account_script.open_changes;
+    if (!keep)
+        ++account_script.changes_undone;
     ++account_script.changes_ended;
     return account_script.change_end_answer;
+}
+
+// A read of the policy, like a change, is no call: the calls of set stay
+// as the service is asked to change things.
+NET_API_STATUS NetUserModalsGet(LPCWSTR, DWORD, LPBYTE *bufptr)
+{
+    *bufptr = nullptr;
+    if (account_script.modals_answer != NERR_Success)
+        return account_script.modals_answer;
+    auto info = std::make_shared<USER_MODALS_INFO_0>();
+    info->usrmod0_min_passwd_len = account_script.min_password_length;
+    *bufptr = reinterpret_cast<LPBYTE>(info.get());
+    account_script.outstanding_buffers[info.get()] = info;
+    return NERR_Success;
 }
 
 NET_API_STATUS NetApiBufferFree(void *buffer)

@@ -83,6 +83,10 @@ struct AccountScript {
     NET_API_STATUS change_end_answer = NERR_Success;
     int open_changes = 0;
     int changes_ended = 0;
+    int changes_undone = 0;
+    // What NetUserModalsGet answers, and its minimum password length.
+    NET_API_STATUS modals_answer = NERR_Success;
+    DWORD min_password_length = 0;
 
     std::vector<ServiceCall> calls;
     std::map<void *, std::shared_ptr<void>> outstanding_buffers;

@@ -122,12 +122,18 @@ TEST_F(AccountCommands, SearchSpansSeveralBatches)
     EXPECT_EQ(out[174], "+OK 0 entries found.");
 }
 
-TEST_F(AccountCommands, NewAccountsJoinTheConfiguredGroup)
+TEST_F(AccountCommands, RefusedSetChangesNothing)
 {
+    // Before the fix a set refused for its group had replaced the account.
     configure("group Mail\n");
     Lines out = replies("set bob pw\nlookup bob\n");
+    EXPECT_EQ(out, (Lines{"-ERR Group Mail does not exist.", "-ERR User bob not found.", "+OK"}));
+    configure("");
+    out = replies("set bob old-pw comment=kept\n");
+    configure("group Mail\n");
+    out = replies("set bob new-pw\ncheck bob old-pw\n");
     EXPECT_EQ(out, (Lines{"-ERR Group Mail does not exist.",
-                          "+OK bob config 0 comment=\"Lodgate 1.0i user\"", "+OK"}));
+                          "+OK bob config 0 comment=\"kept\"", "+OK"}));
 }
 
 TEST_F(AccountCommands, MissingHomeParentWritesNoAccount)
