@@ -52,7 +52,8 @@ OwnedWordList tokenize_line(const char *line, const char *program_path)
     }
     if (!pending.empty())
         list.texts.push_back(std::move(pending));
-    wipe_memory(pending.data(), pending.capacity());
+    // A short word is copied, not moved, out of pending's own buffer.
+    wipe_memory(pending.data(), pending.capacity());  // NOLINT(bugprone-use-after-move)
     finish_word_list(list);
     log_debug("Input count = %d", static_cast<int>(list.texts.size()) - 1);
     return list;
