@@ -43,6 +43,7 @@ const char *user_info_value(const char *word);
 // command-line options never read as option words.
 bool is_user_info_word(const char *word);
 
-// 0 when both texts are present and their first n bytes are equal; 1 when
-// either is missing; otherwise the comparison's non-zero result.
+// Answers like strncmp, 0 for equal: 0 when both texts are present and
+// their first n bytes are equal; 1 when either is missing; otherwise the
+// comparison's non-zero result.
 int same_prefix(const char *a, const char *b, std::size_t n);

@@ -195,11 +195,10 @@ void run_terminal_text(const std::string &text)
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         std::size_t stop = end == std::string::npos ? text.size() : end + 1;
-        std::size_t length = std::min(stop - start, READ_MAX);
-        std::string line = text.substr(start, length);
-        start += length;
-        // The loop itself answers an empty line.
-        if (line[0] == '\n')
+        std::string line = text.substr(start, stop - start);
+        start = stop;
+        // The loop itself answers an empty line and one too long for a read.
+        if (line[0] == '\n' || line.size() > READ_MAX - 1 + (line.back() == '\n'))
             continue;
         OwnedWordList words = tokenize_line(line.c_str(), "lodgate");
         run_words(words.view());

@@ -3,8 +3,11 @@
 
 #include <cstddef>
 
-// 0 when both texts are present and equal (case-sensitive); non-zero when
-// they differ or either is absent, so two absent texts differ.
+// Answers like strcmp, 0 for equal, so it reads "same_text(a, b) == 0": 0
+// when both texts are present and equal (case-sensitive); non-zero when
+// they differ or either is absent, so two absent texts differ. Every command
+// word, option word, key and level word is compared through it, and the
+// daemons rely on that exactness.
 int same_text(const char *a, const char *b);
 
 // Copies at most n characters of source and terminates the copy; position n
