@@ -1,6 +1,6 @@
 #include "accountdb/account_names.h"
 
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "accountdb/account_names.h"
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "accountdb/account_db.h"
 #include "accountdb/user_records.h"
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/last_error.h"

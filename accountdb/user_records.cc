@@ -5,7 +5,7 @@
 #include "accountdb/account_db.h"
 #include "accountdb/account_names.h"
 #include "accountdb/password_hash.h"
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

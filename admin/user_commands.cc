@@ -7,7 +7,7 @@
 #include "accountdb/account_db.h"
 #include "accountdb/password_hash.h"
 #include "accountdb/user_records.h"
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 #include "admin/admin.h"
 #include "admin/password_input.h"
 #include "config/settings.h"

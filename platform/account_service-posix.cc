@@ -18,7 +18,7 @@
 #include "accountdb/account_names.h"
 #include "accountdb/password_hash.h"
 #include "accountdb/user_records.h"
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 

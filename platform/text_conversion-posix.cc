@@ -4,6 +4,9 @@
 #include "platform/text_conversion.h"
 
 #include <cstring>
+#include <string_view>
+
+#include "platform/utf_text.h"
 
 namespace {
 
@@ -19,45 +22,6 @@ int failed(DWORD code)
 {
     SetLastError(code);
     return 0;
-}
-
-// Decodes one scalar value at text[i], advancing i; false when ill-formed.
-bool decode_utf8(const unsigned char *text, int length, int &i, char32_t &value)
-{
-    unsigned char lead = text[i];
-    int extra;
-    char32_t minimum;
-    if (lead < 0x80) {
-        value = lead;
-        ++i;
-        return true;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1;
-        minimum = 0x80;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2;
-        minimum = 0x800;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3;
-        minimum = 0x10000;
-        value = lead & 0x07;
-    } else {
-        return false;
-    }
-    if (i + extra >= length)
-        return false;
-    for (int k = 1; k <= extra; ++k) {
-        unsigned char next = text[i + k];
-        if ((next & 0xC0) != 0x80)
-            return false;
-        value = (value << 6) | (next & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return false;
-    i += extra + 1;
-    return true;
 }
 
 bool valid_arguments(UINT code_page, DWORD flags, const void *source, int source_length,
@@ -92,12 +56,13 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
                          destination_size))
         return 0;
     int length = source_length == -1 ? static_cast<int>(std::strlen(source)) + 1 : source_length;
-    const auto *text = reinterpret_cast<const unsigned char *>(source);
-    int ascii = ascii_prefix(text, length);
+    std::string_view text(source, static_cast<std::size_t>(length));
+    int ascii = ascii_prefix(source, length);
     int needed = ascii;
-    for (int i = ascii; i < length;) {
-        char32_t value = 0;
-        if (!decode_utf8(text, length, i, value))
+    for (std::size_t i = ascii; i < text.size();) {
+        bool valid = true;
+        char32_t value = decode_utf8(text, &i, &valid);
+        if (!valid)
             return failed(ERROR_NO_UNICODE_TRANSLATION);
         needed += value >= 0x10000 ? 2 : 1;
     }
@@ -105,69 +70,8 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR source, int source_l
         return needed;
     if (needed > destination_size)
         return failed(ERROR_INSUFFICIENT_BUFFER);
-    for (int i = 0; i < ascii; ++i)
-        destination[i] = text[i];
-    int out = ascii;
-    for (int i = ascii; i < length;) {
-        char32_t value = 0;
-        decode_utf8(text, length, i, value);
-        if (value >= 0x10000) {
-            value -= 0x10000;
-            destination[out++] = static_cast<WCHAR>(0xD800 + (value >> 10));
-            destination[out++] = static_cast<WCHAR>(0xDC00 + (value & 0x3FF));
-        } else {
-            destination[out++] = static_cast<WCHAR>(value);
-        }
-    }
-    return out;
+    return static_cast<int>(utf8_to_wide(text, destination) - destination);
 }
-
-namespace {
-
-// Decodes one scalar value of UTF-16 at text[i]; false for an unpaired
-// surrogate.
-bool decode_utf16(const WCHAR *text, int length, int &i, char32_t &value)
-{
-    char32_t unit = text[i];
-    if (unit >= 0xDC00 && unit <= 0xDFFF)
-        return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-        if (i + 1 >= length || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-            return false;
-        value = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-        i += 2;
-        return true;
-    }
-    value = unit;
-    ++i;
-    return true;
-}
-
-int encode_utf8(char32_t value, char *out)
-{
-    if (value < 0x80) {
-        out[0] = static_cast<char>(value);
-        return 1;
-    }
-    if (value < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (value >> 6));
-        out[1] = static_cast<char>(0x80 | (value & 0x3F));
-        return 2;
-    }
-    if (value < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (value >> 12));
-        out[1] = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (value & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (value >> 18));
-    out[1] = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (value & 0x3F));
-    return 4;
-}
-
-}  // namespace
 
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_length,
                         LPSTR destination, int destination_size, LPCSTR default_char,
@@ -193,11 +97,12 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
     }
     int needed = ascii;
     char bytes[4];
-    for (int i = ascii; i < length;) {
+    auto units = static_cast<std::size_t>(length);
+    for (std::size_t i = ascii; i < units;) {
         char32_t value = 0;
-        if (!decode_utf16(source, length, i, value))
+        if (!decode_utf16(source, units, &i, &value))
             return failed(ERROR_NO_UNICODE_TRANSLATION);
-        needed += encode_utf8(value, bytes);
+        needed += static_cast<int>(encode_utf8(value, bytes));
     }
     if (destination_size == 0)
         return needed;
@@ -206,10 +111,10 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR source, int source_
     for (int i = 0; i < ascii; ++i)
         destination[i] = static_cast<char>(source[i]);
     int out = ascii;
-    for (int i = ascii; i < length;) {
+    for (std::size_t i = ascii; i < units;) {
         char32_t value = 0;
-        decode_utf16(source, length, i, value);
-        out += encode_utf8(value, destination + out);
+        decode_utf16(source, units, &i, &value);
+        out += static_cast<int>(encode_utf8(value, destination + out));
     }
     return out;
 }

@@ -1,4 +1,6 @@
-// UTF-16 (the account service's wide text) and UTF-8 (the database's text).
+// UTF-16 (the account service's wide text) and UTF-8 (the narrow text on
+// POSIX and the stores' text): the one converter of both directions, which
+// MultiByteToWideChar and WideCharToMultiByte are built on too.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +20,12 @@ bool wide_to_utf8(const WCHAR *text, std::string &out);
 // not fit. *length gets the bytes before the terminator.
 bool wide_to_utf8_into(const WCHAR *text, char *buffer, std::size_t size,
                        std::size_t *length);
+
+// The code point at text[*i] of length units, advancing *i; false for an
+// unpaired surrogate.
+bool decode_utf16(const WCHAR *text, std::size_t length, std::size_t *i, char32_t *code_point);
+// Bytes of code_point in UTF-8, written to out (room for 4).
+std::size_t encode_utf8(char32_t code_point, char *out);
 
 // One code point at text[*position], advancing *position. Overlong forms,
 // surrogates and values past U+10FFFF give REPLACEMENT_CHARACTER and

@@ -1,4 +1,4 @@
-#include "accountdb/wide_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 
@@ -17,26 +17,44 @@ bool is_low_surrogate(char32_t unit)
     return unit >= LOW_SURROGATE_FIRST && unit <= SURROGATE_LAST;
 }
 
-// The code point at text[*i], advancing *i; false for an unpaired surrogate.
-bool next_wide(const WCHAR *text, std::size_t *i, char32_t *code_point)
+// Length and smallest value of a sequence by its lead byte; 0 when invalid.
+std::size_t sequence_length(unsigned char lead, char32_t *smallest)
+{
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        *smallest = 0x80;
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        *smallest = 0x800;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        *smallest = 0x10000;
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool decode_utf16(const WCHAR *text, std::size_t length, std::size_t *i, char32_t *code_point)
 {
     char32_t unit = text[*i];
-    ++*i;
     if (is_low_surrogate(unit))
         return false;
     if (!is_high_surrogate(unit)) {
         *code_point = unit;
+        ++*i;
         return true;
     }
-    char32_t low = text[*i];
-    if (!is_low_surrogate(low))
+    if (*i + 1 >= length || !is_low_surrogate(text[*i + 1]))
         return false;
-    ++*i;
-    *code_point = 0x10000 + ((unit - HIGH_SURROGATE_FIRST) << 10) + (low - LOW_SURROGATE_FIRST);
+    *code_point = 0x10000 + ((unit - HIGH_SURROGATE_FIRST) << 10) +
+                  (text[*i + 1] - LOW_SURROGATE_FIRST);
+    *i += 2;
     return true;
 }
 
-// Bytes of code_point in UTF-8, written to out (room for 4).
 std::size_t encode_utf8(char32_t code_point, char *out)
 {
     if (code_point < 0x80) {
@@ -61,25 +79,6 @@ std::size_t encode_utf8(char32_t code_point, char *out)
     return 4;
 }
 
-// Length and smallest value of a sequence by its lead byte; 0 when invalid.
-std::size_t sequence_length(unsigned char lead, char32_t *smallest)
-{
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        *smallest = 0x80;
-        return 2;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        *smallest = 0x800;
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        *smallest = 0x10000;
-        return 4;
-    }
-    return 0;
-}
-
-}  // namespace
 
 std::size_t wide_text_units(const WCHAR *text)
 {
@@ -101,9 +100,10 @@ bool wide_to_utf8(const WCHAR *text, std::string &out)
     while (text[i] != 0 && text[i] < 0x80)
         ++i;
     out.assign(text, text + i);
-    while (text[i] != 0) {
+    std::size_t length = i + wide_text_units(text + i);
+    while (i < length) {
         char32_t code_point = 0;
-        if (!next_wide(text, &i, &code_point))
+        if (!decode_utf16(text, length, &i, &code_point))
             return false;
         append_utf8(code_point, out);
     }
@@ -114,10 +114,11 @@ bool wide_to_utf8_into(const WCHAR *text, char *buffer, std::size_t size, std::s
 {
     std::size_t used = 0;
     std::size_t i = 0;
-    while (text != nullptr && text[i] != 0) {
+    std::size_t units = wide_text_units(text);
+    while (i < units) {
         char32_t code_point = 0;
         char bytes[4];
-        if (!next_wide(text, &i, &code_point))
+        if (!decode_utf16(text, units, &i, &code_point))
             return false;
         std::size_t count = encode_utf8(code_point, bytes);
         if (used + count >= size)
