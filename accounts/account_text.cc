@@ -11,6 +11,7 @@
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"
+#include "platform/parameter_number.h"
 
 namespace {
 
@@ -28,12 +29,21 @@ constexpr ReplyRow CONVERSION_ROWS[] = {
 constexpr ReplyTable CONVERSION_TABLE = {
     CONVERSION_ROWS, {0, "-ERR %d:Unable to convert to unicode.", ReplyArgument::CODE}};
 
-// By the parameter-error index, the USER_INFO_1 members in their declared
-// order; the misspellings are what the daemons expect.
-constexpr const char *PARAMETER_REPLIES[] = {
-    "-ERR Username invalid.",   "-ERR Password invalid.",       "-ERR Password age invalid.",
-    "-ERR Privilage invalid.",  "-ERR Home directory invalid.", "-ERR Comment invlaid.",
-    "-ERR Flags invalid.",      "-ERR Script path invalid.",
+struct ParameterReply {
+    UserInfoMember member;
+    const char *text;
+};
+
+// The misspellings are what the daemons expect.
+constexpr ParameterReply PARAMETER_REPLIES[] = {
+    {MEMBER_NAME, "-ERR Username invalid."},
+    {MEMBER_PASSWORD, "-ERR Password invalid."},
+    {MEMBER_PASSWORD_AGE, "-ERR Password age invalid."},
+    {MEMBER_PRIV, "-ERR Privilage invalid."},
+    {MEMBER_HOME_DIR, "-ERR Home directory invalid."},
+    {MEMBER_COMMENT, "-ERR Comment invlaid."},
+    {MEMBER_FLAGS, "-ERR Flags invalid."},
+    {MEMBER_SCRIPT_PATH, "-ERR Script path invalid."},
 };
 
 struct UserInfoItem {
@@ -178,10 +188,13 @@ int report_conversion_error()
 
 int report_parameter_error(DWORD index)
 {
-    if (index < 1 || index > std::size(PARAMETER_REPLIES))
-        return 0;
-    reply_negative("%s", PARAMETER_REPLIES[index - 1]);
-    return 1;
+    for (const ParameterReply &row : PARAMETER_REPLIES) {
+        if (row.member == index) {
+            reply_negative("%s", row.text);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 char *string_append(char *text, const char *suffix)

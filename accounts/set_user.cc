@@ -10,6 +10,7 @@
 #include "log/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
+#include "platform/parameter_number.h"
 #include "platform/text_conversion.h"
 
 namespace {
@@ -84,16 +85,15 @@ struct UserInfoKey {
     std::size_t length;
     LPWSTR USER_INFO_1::*member;
     WideText UserInfoTexts::*text;
-    DWORD parameter_index;  // for report_parameter_error
+    UserInfoMember parameter;  // for report_parameter_error
 };
 
 // Tested in this order, case-sensitively: HOME= is no key.
 constexpr UserInfoKey USER_INFO_KEYS[] = {
-    {"home=", 5, &USER_INFO_1::usri1_home_dir, &UserInfoTexts::home, 5},
-    {"comment=", 8, &USER_INFO_1::usri1_comment, &UserInfoTexts::comment, 6},
-    {"script=", 7, &USER_INFO_1::usri1_script_path, &UserInfoTexts::script, 8},
+    {"home=", 5, &USER_INFO_1::usri1_home_dir, &UserInfoTexts::home, MEMBER_HOME_DIR},
+    {"comment=", 8, &USER_INFO_1::usri1_comment, &UserInfoTexts::comment, MEMBER_COMMENT},
+    {"script=", 7, &USER_INFO_1::usri1_script_path, &UserInfoTexts::script, MEMBER_SCRIPT_PATH},
 };
-constexpr DWORD PASSWORD_PARAMETER_INDEX = 2;
 
 // A control character (CR and LF among them, which only a process argument
 // can carry) would be stored as it is but echoed flattened; it is refused.
@@ -156,7 +156,7 @@ int read_user_info_words(USER_INFO_1 &record, UserInfoTexts &texts, const WordLi
         WideText &text = texts.*(key->text);
         const char *value = user_info_value(word);
         if (has_control_character(value)) {
-            report_parameter_error(key->parameter_index);
+            report_parameter_error(key->parameter);
             return 0;
         }
         if (!to_wide(value, text))
@@ -254,7 +254,7 @@ int create_user(const WordList &words, int command_index, NewAccount &account)
     log_debug("Pass = xxxx");
     const char *password_word = word_at(words, command_index + 2);
     if (has_control_character(password_word)) {
-        report_parameter_error(PASSWORD_PARAMETER_INDEX);
+        report_parameter_error(MEMBER_PASSWORD);
         return 0;
     }
     if (!to_wide(password_word, account.password))

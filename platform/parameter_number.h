@@ -8,21 +8,35 @@
 
 #include "platform/win_types.h"
 
+// The USER_INFO_1 members by their place in the record: how our account
+// service names a faulty member on every platform, and how the replies to
+// a faulty member are numbered. Declared here and nowhere else.
+enum UserInfoMember : DWORD {
+    MEMBER_NAME = 1,
+    MEMBER_PASSWORD,
+    MEMBER_PASSWORD_AGE,
+    MEMBER_PRIV,
+    MEMBER_HOME_DIR,
+    MEMBER_COMMENT,
+    MEMBER_FLAGS,
+    MEMBER_SCRIPT_PATH,
+};
+
 struct ParameterNumber {
     DWORD service;  // USER_*_PARMNUM
-    DWORD index;    // place of the member in USER_INFO_1
+    UserInfoMember member;
 };
 
 // One row per USER_INFO_1 member, in declared order.
 constexpr ParameterNumber PARAMETER_NUMBERS[] = {
-    {1, 1},  // USER_NAME_PARMNUM: usri1_name
-    {3, 2},  // USER_PASSWORD_PARMNUM: usri1_password
-    {4, 3},  // USER_PASSWORD_AGE_PARMNUM: usri1_password_age
-    {5, 4},  // USER_PRIV_PARMNUM: usri1_priv
-    {6, 5},  // USER_HOME_DIR_PARMNUM: usri1_home_dir
-    {7, 6},  // USER_COMMENT_PARMNUM: usri1_comment
-    {8, 7},  // USER_FLAGS_PARMNUM: usri1_flags
-    {9, 8},  // USER_SCRIPT_PATH_PARMNUM: usri1_script_path
+    {1, MEMBER_NAME},          // USER_NAME_PARMNUM
+    {3, MEMBER_PASSWORD},      // USER_PASSWORD_PARMNUM
+    {4, MEMBER_PASSWORD_AGE},  // USER_PASSWORD_AGE_PARMNUM
+    {5, MEMBER_PRIV},          // USER_PRIV_PARMNUM
+    {6, MEMBER_HOME_DIR},      // USER_HOME_DIR_PARMNUM
+    {7, MEMBER_COMMENT},       // USER_COMMENT_PARMNUM
+    {8, MEMBER_FLAGS},         // USER_FLAGS_PARMNUM
+    {9, MEMBER_SCRIPT_PATH},   // USER_SCRIPT_PATH_PARMNUM
 };
 
 // The member index for a service parameter number; any number that names
@@ -32,6 +46,6 @@ constexpr DWORD windows_parameter_index(DWORD service_number)
 {
     for (const ParameterNumber &row : PARAMETER_NUMBERS)
         if (row.service == service_number)
-            return row.index;
+            return row.member;
     return service_number;
 }
