@@ -44,7 +44,9 @@ struct StoreAccount {
     std::optional<std::string> comment;
     std::optional<std::string> script_path;
     std::int64_t password_set = 0;  // seconds since the epoch; 0 when unknown
-    bool locked = false;            // shown by the administration tool
+    // Shown by the administration tool.
+    bool locked = false;
+    std::int64_t failed_logons = 0;
 };
 
 // A password to store: its text, which the store hashes as it hashes new
@@ -52,6 +54,12 @@ struct StoreAccount {
 struct StorePassword {
     const char *text = nullptr;
     const char *hash = nullptr;
+};
+
+// One line of a store's account of its health, for the administrator.
+struct StoreFact {
+    std::string key;  // a single word
+    std::string value;
 };
 
 // What a password check comes to. The store decides what a check means for
@@ -143,6 +151,7 @@ struct AccountBackend {
     DWORD (*unlock_account)(std::string_view name);
     // All or none; NERR_UserExists names no account when one is taken.
     DWORD (*import_accounts)(const std::vector<StoreImport> &accounts);
-    // A readable account of the store's health (integrity, schema, servers).
-    DWORD (*check_store)(std::string &report);
+    // The store's health (file, integrity, schema; servers). NERR_Success
+    // when all is well; otherwise fault says what is wrong.
+    DWORD (*check_store)(std::vector<StoreFact> &facts, std::string &fault);
 };
