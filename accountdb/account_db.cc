@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "accountdb/account_names.h"
-#include "config/settings.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -386,19 +385,19 @@ DWORD begin(DbTransaction &transaction, StatementId id)
     return NERR_Success;
 }
 
+// The file that account_db_ready opens unless a path was given.
+std::string configured_path = ACCOUNT_DB_FILE_NAME;
+
 // The change that db_begin_change opened, if any.
 std::optional<DbTransaction> change;
 
 }  // namespace
 
-std::string account_db_configured_path()
+void account_db_configure(const std::string &path)
 {
-    if (settings.account_db && !settings.account_db->empty())
-        return *settings.account_db;
-    std::string::size_type slash = configuration_file_path.rfind('/');
-    if (slash == std::string::npos)
-        return ACCOUNT_DB_FILE_NAME;
-    return configuration_file_path.substr(0, slash + 1) + ACCOUNT_DB_FILE_NAME;
+    if (!db.path_given && db.path != path)
+        close_connection();
+    configured_path = path.empty() ? ACCOUNT_DB_FILE_NAME : path;
 }
 
 DWORD account_db_open(const char *path)
@@ -411,7 +410,7 @@ DWORD account_db_ready()
 {
     if (db.connection && !db.broken)
         return NERR_Success;
-    return open_at(db.path_given ? db.path : account_db_configured_path());
+    return open_at(db.path_given ? db.path : configured_path);
 }
 
 void account_db_close()

@@ -17,11 +17,9 @@ constexpr int ACCOUNT_DB_SCHEMA_VERSION = 1;
 constexpr int ACCOUNT_DB_BUSY_TIMEOUT_MS = 10000;
 constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
 
-// settings.account_db when it is given and not empty (a relative path is
-// taken from the current directory); otherwise lodgate.db in the directory
-// of the configuration file that was read, or in the current directory when
-// that path has no '/'.
-std::string account_db_configured_path();
+// The file that the first operation opens when account_db_open named
+// none: lodgate.db in the current directory until one is configured.
+void account_db_configure(const std::string &path);
 
 // Opens path in place of any open database, creating it (mode 0600, with
 // the schema and the built-in groups) when missing. NERR_Success, or

@@ -9,6 +9,7 @@
 
 #include "accountdb/service_test_support.h"
 #include "config/settings.h"
+#include "config/store_settings.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ struct ConfiguredPath {
     {
         settings.account_db = saved_account_db;
         configuration_file_path = saved_configuration;
+        account_db_configure("");
     }
 };
 
@@ -115,31 +117,13 @@ TEST_F(AccountDbFile, FilesAreOwnerOnlyWhateverTheUmask)
     EXPECT_EQ(file_mode(path + "-shm"), 0600U);
 }
 
-TEST_F(AccountDbFile, ConfiguredPathFollowsSettingThenConfigurationDirectory)
-{
-    ConfiguredPath restore;
-    settings.account_db = "/srv/mail/accounts.db";
-    configuration_file_path = "/etc/lodgate/lodgate.ini";
-    EXPECT_EQ(account_db_configured_path(), "/srv/mail/accounts.db");
-
-    settings.account_db = std::string();
-    EXPECT_EQ(account_db_configured_path(), "/etc/lodgate/lodgate.db");
-    settings.account_db.reset();
-    EXPECT_EQ(account_db_configured_path(), "/etc/lodgate/lodgate.db");
-    configuration_file_path = "/lodgate.ini";
-    EXPECT_EQ(account_db_configured_path(), "/lodgate.db");
-    configuration_file_path = "lodgate.ini";
-    EXPECT_EQ(account_db_configured_path(), "lodgate.db");
-    configuration_file_path.clear();
-    EXPECT_EQ(account_db_configured_path(), "lodgate.db");
-}
-
 TEST_F(AccountDbFile, FirstOperationOpensTheConfiguredFile)
 {
     ConfiguredPath restore;
     account_db_close();
     settings.account_db.reset();
     configuration_file_path = dir.file("lodgate.ini");
+    ASSERT_EQ(configure_account_store(), 1);
     ASSERT_FALSE(file_exists(dir.file("lodgate.db")));
 
     EXPECT_EQ(add_user(u"configured"), NERR_Success);

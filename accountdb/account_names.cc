@@ -96,3 +96,10 @@ bool text_member_is_valid(std::string_view text)
 {
     return utf8_is_valid(text) && wide_units_of(text) <= ACCOUNT_TEXT_MAX;
 }
+
+bool user_flags_are_valid(DWORD flags)
+{
+    // The account-type bits of usri1_flags.
+    constexpr DWORD ACCOUNT_TYPE_FLAGS = 0x0100 | UF_NORMAL_ACCOUNT | 0x0800 | 0x1000 | 0x2000;
+    return (flags & ACCOUNT_TYPE_FLAGS) == UF_NORMAL_ACCOUNT;
+}

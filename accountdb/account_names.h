@@ -27,3 +27,7 @@ std::string fold_name(std::string_view name);
 bool name_is_valid(std::string_view name);
 // Valid UTF-8 of at most ACCOUNT_TEXT_MAX units.
 bool text_member_is_valid(std::string_view text);
+
+// A user is exactly a normal account: UF_NORMAL_ACCOUNT and no other
+// account-type bit.
+bool user_flags_are_valid(DWORD flags);

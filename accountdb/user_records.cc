@@ -24,9 +24,6 @@ enum UserColumn : int {
     COLUMN_LOCKED_UNTIL,
 };
 
-// The account-type bits of usri1_flags; a user is exactly a normal account.
-constexpr DWORD ACCOUNT_TYPE_FLAGS = 0x0100 | UF_NORMAL_ACCOUNT | 0x0800 | 0x1000 | 0x2000;
-
 void read_user_row(sqlite3_stmt *statement, UserRecord &user)
 {
     user.id = sqlite3_column_int64(statement, COLUMN_ID);
@@ -40,6 +37,7 @@ void read_user_row(sqlite3_stmt *statement, UserRecord &user)
     user.script_path = column_optional_text(statement, COLUMN_SCRIPT_PATH);
     user.failed_logons = sqlite3_column_int64(statement, COLUMN_FAILED_LOGONS);
     user.locked_until = sqlite3_column_int64(statement, COLUMN_LOCKED_UNTIL);
+    user.locked = user.locked_until > account_clock();
 }
 
 // NERR_Success with the id of the row whose folded name matches, missing
@@ -96,10 +94,6 @@ DWORD user_fields_fault(const UserRecord &user)
     return 0;
 }
 
-bool user_flags_are_valid(DWORD flags)
-{
-    return (flags & ACCOUNT_TYPE_FLAGS) == UF_NORMAL_ACCOUNT;
-}
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/account_backend.h"
 #include "platform/win_types.h"
 
 // Members' indexes for ERROR_INVALID_PARAMETER, as the service reports them.
@@ -28,17 +29,11 @@ constexpr const char POLICY_LOCKOUT_THRESHOLD[] = "lockout_threshold";
 constexpr const char POLICY_LOCKOUT_WINDOW[] = "lockout_window_seconds";
 constexpr const char POLICY_LOCKOUT_DURATION[] = "lockout_duration_seconds";
 
-struct UserRecord {
+// An account as the database holds it: what every store keeps, and the
+// hash and the lock, which are this store's own.
+struct UserRecord : StoreAccount {
     std::int64_t id = 0;  // creation order
-    std::string name;     // as created
     std::string password_hash;
-    std::int64_t password_set = 0;  // seconds since the epoch
-    DWORD priv = USER_PRIV_USER;
-    std::optional<std::string> home_dir;  // absent is not the empty text
-    std::optional<std::string> comment;
-    DWORD flags = UF_SCRIPT | UF_NORMAL_ACCOUNT;
-    std::optional<std::string> script_path;
-    std::int64_t failed_logons = 0;
     std::int64_t locked_until = 0;  // 0 when not locked
 };
 
@@ -67,9 +62,6 @@ DWORD clear_failed_logons(std::int64_t user_id);
 // directory, comment, flags and script path; user_fields_fault skips the name.
 DWORD user_record_fault(const UserRecord &user);
 DWORD user_fields_fault(const UserRecord &user);
-// A user is exactly a normal account: UF_NORMAL_ACCOUNT and no other
-// account-type bit.
-bool user_flags_are_valid(DWORD flags);
 // 0, or PARM_PASSWORD when libxcrypt or the service could not take it.
 DWORD password_fault(std::string_view password);
 

@@ -8,6 +8,7 @@
 #include "accountdb/account_db.h"
 #include "admin/admin.h"
 #include "config/settings.h"
+#include "config/store_settings.h"
 #include "platform/win_types.h"
 
 namespace {

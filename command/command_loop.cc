@@ -13,6 +13,7 @@
 #include "command/replies.h"
 #include "command/tokenizer.h"
 #include "config/settings.h"
+#include "config/store_settings.h"
 #include "log/text.h"
 #include "log/trace_log.h"
 #include "platform/process.h"
@@ -244,6 +245,8 @@ int run_lodgate(int argc, char **argv)
     if (load_configuration(work_path ? work_path_text.c_str() : nullptr,
                            program_name.c_str()) == 0)
         return 1;
+    // An unknown store is answered at once; the commands then fail alone.
+    configure_account_store();
 
     bool command_line_pass = argc > 1;
     do {

@@ -95,6 +95,7 @@ constexpr KeyRule KEY_TABLE[] = {
      "Shadow [%s] days after account expires, it is disabled"},
     {"log_passwords", nullptr, set_log_passwords, "WARNING Log passwords set to true"},
     {"account_db", &Settings::account_db, nullptr, "Account database {%s}"},
+    {"account_service", &Settings::account_service, nullptr, "Account service {%s}"},
 };
 
 const KeyRule *find_key(const char *key)

@@ -28,7 +28,8 @@ struct Settings {
     SettingText sp_max;
     SettingText sp_warn;
     SettingText sp_inact;
-    SettingText account_db;  // POSIX account database file
+    SettingText account_db;       // POSIX account database file
+    SettingText account_service;  // POSIX: the store of the accounts (sqlite)
     bool shadow = true;
     bool log_passwords = false;
 };

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -14,13 +15,13 @@
 
 #include <unistd.h>
 
-#include "accountdb/account_db.h"
 #include "accountdb/account_names.h"
 #include "accountdb/password_hash.h"
-#include "accountdb/user_records.h"
-#include "platform/utf_text.h"
-#include "log/trace_log.h"
+#include "platform/account_backend.h"
+#include "platform/account_stores.h"
 #include "platform/last_error.h"
+#include "platform/parameter_number.h"
+#include "platform/utf_text.h"
 
 namespace {
 
@@ -36,9 +37,7 @@ struct BufferRelease {
 using ServiceBuffer = std::unique_ptr<void, BufferRelease>;
 
 // What LogonUserW hands out; CloseHandle takes back only these.
-struct LogonToken {
-    std::int64_t user_id;
-};
+struct LogonToken {};
 std::vector<std::unique_ptr<LogonToken>> live_tokens;
 
 bool same_ascii_text(std::string_view a, std::string_view b)
@@ -118,7 +117,7 @@ std::string local_member_name(LPCWSTR wide)
 }
 
 // The narrow password in secret; false when it is no valid UTF-16 or longer
-// than libxcrypt takes.
+// than any store takes.
 bool secret_from_wide(LPCWSTR wide, SecretText &secret)
 {
     secret.bytes.assign(PASSWORD_BYTES_MAX + 1, '\0');
@@ -139,32 +138,33 @@ bool read_text_member(LPCWSTR wide, std::optional<std::string> &text)
 DWORD read_password_member(LPCWSTR wide, SecretText &secret)
 {
     if (wide_text_units(wide) > ACCOUNT_TEXT_MAX || !secret_from_wide(wide, secret))
-        return PARM_PASSWORD;
+        return MEMBER_PASSWORD;
     return 0;
 }
 
 // 0, or the index of the first faulty member of info. The password is read
 // when given; with_name also reads the name.
-DWORD read_members(const USER_INFO_1 &info, bool with_name, UserRecord &user,
+DWORD read_members(const USER_INFO_1 &info, bool with_name, StoreAccount &account,
                    SecretText &password)
 {
-    if (with_name && (info.usri1_name == nullptr || !wide_to_utf8(info.usri1_name, user.name) ||
-                      !name_is_valid(user.name)))
-        return PARM_NAME;
+    if (with_name &&
+        (info.usri1_name == nullptr || !wide_to_utf8(info.usri1_name, account.name) ||
+         !name_is_valid(account.name)))
+        return MEMBER_NAME;
     if (info.usri1_password != nullptr && read_password_member(info.usri1_password, password) != 0)
-        return PARM_PASSWORD;
-    user.priv = info.usri1_priv;
-    user.flags = info.usri1_flags;
+        return MEMBER_PASSWORD;
+    account.priv = info.usri1_priv;
+    account.flags = info.usri1_flags;
     if (info.usri1_priv > USER_PRIV_ADMIN)
-        return PARM_PRIV;
-    if (!read_text_member(info.usri1_home_dir, user.home_dir))
-        return PARM_HOME_DIR;
-    if (!read_text_member(info.usri1_comment, user.comment))
-        return PARM_COMMENT;
+        return MEMBER_PRIV;
+    if (!read_text_member(info.usri1_home_dir, account.home_dir))
+        return MEMBER_HOME_DIR;
+    if (!read_text_member(info.usri1_comment, account.comment))
+        return MEMBER_COMMENT;
     if (!user_flags_are_valid(info.usri1_flags))
-        return PARM_FLAGS;
-    if (!read_text_member(info.usri1_script_path, user.script_path))
-        return PARM_SCRIPT_PATH;
+        return MEMBER_FLAGS;
+    if (!read_text_member(info.usri1_script_path, account.script_path))
+        return MEMBER_SCRIPT_PATH;
     return 0;
 }
 
@@ -175,19 +175,14 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The policy's length check and the hash, into user.password_hash.
-DWORD hash_new_password(LPCWSTR wide, const SecretText &password, UserRecord &user)
+// The policy's length check, counted in the service's units.
+DWORD check_password_length(const AccountBackend &store, LPCWSTR wide)
 {
     std::int64_t minimum = 0;
-    if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
+    if (store.read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
     if (static_cast<std::int64_t>(wide_text_units(wide)) < minimum)
         return NERR_PasswordTooShort;
-    if (hash_password(password.text(), user.password_hash) != 0) {
-        log_error("password hashing failed: %s", std::strerror(errno));
-        return NERR_InternalError;
-    }
-    user.password_set = account_clock();
     return NERR_Success;
 }
 
@@ -201,10 +196,11 @@ std::size_t optional_wide_bytes(const std::optional<std::string> &text)
     return text ? wide_bytes(*text) : 0;
 }
 
-std::size_t entry_bytes(const UserRecord &user)
+std::size_t entry_bytes(const StoreAccount &account)
 {
-    return sizeof(USER_INFO_1) + wide_bytes(user.name) + optional_wide_bytes(user.home_dir) +
-           optional_wide_bytes(user.comment) + optional_wide_bytes(user.script_path);
+    return sizeof(USER_INFO_1) + wide_bytes(account.name) +
+           optional_wide_bytes(account.home_dir) + optional_wide_bytes(account.comment) +
+           optional_wide_bytes(account.script_path);
 }
 
 LPWSTR place_text(std::string_view text, WCHAR *&cursor)
@@ -220,37 +216,37 @@ LPWSTR place_optional_text(const std::optional<std::string> &text, WCHAR *&curso
     return text ? place_text(*text, cursor) : nullptr;
 }
 
-DWORD password_age(const UserRecord &user, std::int64_t now)
+DWORD password_age(const StoreAccount &account, std::int64_t now)
 {
-    std::int64_t age = now - user.password_set;
-    if (age < 0)
+    std::int64_t age = now - account.password_set;
+    if (account.password_set == 0 || age < 0)
         return 0;
     return age > UINT32_MAX ? UINT32_MAX : static_cast<DWORD>(age);
 }
 
 // One allocation: the records, then their texts.
-DWORD pack_users(const std::vector<UserRecord> &users, LPBYTE *bufptr)
+DWORD pack_accounts(const std::vector<StoreAccount> &accounts, LPBYTE *bufptr)
 {
     std::size_t total = 0;
-    for (const UserRecord &user : users)
-        total += entry_bytes(user);
+    for (const StoreAccount &account : accounts)
+        total += entry_bytes(account);
     ServiceBuffer buffer(std::malloc(total));
     if (!buffer)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto *infos = static_cast<USER_INFO_1 *>(buffer.get());
-    auto *cursor = reinterpret_cast<WCHAR *>(infos + users.size());
-    std::int64_t now = account_clock();
-    for (std::size_t i = 0; i < users.size(); ++i) {
-        const UserRecord &user = users[i];
+    auto *cursor = reinterpret_cast<WCHAR *>(infos + accounts.size());
+    std::int64_t now = std::time(nullptr);
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        const StoreAccount &account = accounts[i];
         auto *info = new (&infos[i]) USER_INFO_1{};
-        info->usri1_name = place_text(user.name, cursor);
+        info->usri1_name = place_text(account.name, cursor);
         info->usri1_password = nullptr;
-        info->usri1_password_age = password_age(user, now);
-        info->usri1_priv = user.priv;
-        info->usri1_home_dir = place_optional_text(user.home_dir, cursor);
-        info->usri1_comment = place_optional_text(user.comment, cursor);
-        info->usri1_flags = user.flags;
-        info->usri1_script_path = place_optional_text(user.script_path, cursor);
+        info->usri1_password_age = password_age(account, now);
+        info->usri1_priv = account.priv;
+        info->usri1_home_dir = place_optional_text(account.home_dir, cursor);
+        info->usri1_comment = place_optional_text(account.comment, cursor);
+        info->usri1_flags = account.flags;
+        info->usri1_script_path = place_optional_text(account.script_path, cursor);
     }
     *bufptr = static_cast<LPBYTE>(buffer.release());
     return NERR_Success;
@@ -262,40 +258,63 @@ bool account_name(LPCWSTR wide, std::string &name)
     return wide_to_utf8(wide, name) && name_is_valid(name);
 }
 
-// NERR_Success when the logon may go on. A lock answers the same whether
-// or not the password is right; failures count only while the policy is on.
-DWORD apply_lockout(const UserRecord &user, bool right)
+// The store, or NERR_InternalError when the configuration named none.
+DWORD find_store(const AccountBackend *&store)
 {
-    std::int64_t now = account_clock();
-    if (user.locked_until > now)
-        return ERROR_ACCOUNT_LOCKED_OUT;
-    if (right)
-        return user.failed_logons > 0 || user.locked_until != 0 ? clear_failed_logons(user.id)
-                                                                 : NERR_Success;
-    LockoutPolicy policy;
-    DWORD status = read_lockout_policy(policy);
-    if (status != NERR_Success || policy.threshold <= 0)
-        return status;
-    return record_failed_logon(user.id, policy, now);
-}
-
-// A failed upgrade leaves the old hash, which still verifies; it is traced.
-void upgrade_weak_hash(const UserRecord &user, const SecretText &secret)
-{
-    if (!hash_is_weak(user.password_hash.c_str()))
-        return;
-    std::string stronger;
-    if (hash_password(secret.text(), stronger) != 0) {
-        log_error("password hashing failed: %s", std::strerror(errno));
-        return;
-    }
-    upgrade_password_hash(user.id, user.password_hash, stronger);
+    store = account_store();
+    return store != nullptr ? NERR_Success : NERR_InternalError;
 }
 
 BOOL logon_failure(DWORD code)
 {
     SetLastError(code);
     return FALSE;
+}
+
+// The stores' paging cursors, which need not be numbers (a directory's
+// paging cookie): a resume handle is a slot of this table, counted from 1.
+// An enumeration left unfinished keeps its slot until the process ends;
+// the table is bounded, the oldest slot taken again when it is full.
+constexpr std::size_t CURSOR_SLOTS = 64;
+std::optional<std::string> cursor_slots[CURSOR_SLOTS];
+std::size_t oldest_cursor_slot = 0;
+
+DWORD keep_cursor(std::string cursor)
+{
+    std::size_t slot = 0;
+    while (slot < CURSOR_SLOTS && cursor_slots[slot])
+        ++slot;
+    if (slot == CURSOR_SLOTS) {
+        slot = oldest_cursor_slot;
+        oldest_cursor_slot = (oldest_cursor_slot + 1) % CURSOR_SLOTS;
+    }
+    cursor_slots[slot] = std::move(cursor);
+    return static_cast<DWORD>(slot + 1);
+}
+
+// The cursor a resume handle names, freeing its slot; false for a handle
+// that names none.
+bool take_cursor(DWORD handle, std::string &cursor)
+{
+    cursor.clear();
+    if (handle == 0)
+        return true;
+    if (handle > CURSOR_SLOTS || !cursor_slots[handle - 1])
+        return false;
+    cursor = std::move(*cursor_slots[handle - 1]);
+    cursor_slots[handle - 1].reset();
+    return true;
+}
+
+bool fits_buffer(const StoreAccount &account, void *context)
+{
+    auto &budget = *static_cast<std::pair<std::size_t, DWORD> *>(context);
+    std::size_t size = entry_bytes(account);
+    if (budget.first > 0 && budget.second != MAX_PREFERRED_LENGTH &&
+        budget.first + size > budget.second)
+        return false;
+    budget.first += size;
+    return true;
 }
 
 }  // namespace
@@ -315,11 +334,14 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    std::vector<UserRecord> users(1);
-    status = find_user(name, users[0]);
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
+    std::vector<StoreAccount> accounts(1);
+    status = store->find_account(name, accounts[0]);
     if (status != NERR_Success)
         return status;
-    return pack_users(users, bufptr);
+    return pack_accounts(accounts, bufptr);
 }
 
 NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE *bufptr,
@@ -338,26 +360,23 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
         return ERROR_INVALID_LEVEL;
     if (filter != 0 && filter != FILTER_NORMAL_ACCOUNT)
         return ERROR_INVALID_PARAMETER;
-
-    std::int64_t after_id = resume_handle != nullptr ? *resume_handle : 0;
-    std::size_t used = 0;
-    auto take = [&used, prefmaxlen](const UserRecord &user) {
-        std::size_t size = entry_bytes(user);
-        if (used > 0 && prefmaxlen != MAX_PREFERRED_LENGTH && used + size > prefmaxlen)
-            return false;
-        used += size;
-        return true;
-    };
-    UserPage page;
-    status = list_users(after_id, take, page);
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
+    std::string cursor;
+    if (!take_cursor(resume_handle != nullptr ? *resume_handle : 0, cursor))
+        return ERROR_INVALID_PARAMETER;
+    std::pair<std::size_t, DWORD> budget{0, prefmaxlen};
+    StorePage page;
+    status = store->list_accounts(cursor, fits_buffer, &budget, page);
     if (status != NERR_Success)
         return status;
-    if (!page.users.empty() && (status = pack_users(page.users, bufptr)) != NERR_Success)
+    if (!page.accounts.empty() && (status = pack_accounts(page.accounts, bufptr)) != NERR_Success)
         return status;
-    *entriesread = static_cast<DWORD>(page.users.size());
+    *entriesread = static_cast<DWORD>(page.accounts.size());
     *totalentries = static_cast<DWORD>(page.remaining);
     if (resume_handle != nullptr)
-        *resume_handle = page.more ? static_cast<DWORD>(page.users.back().id) : 0;
+        *resume_handle = page.more ? keep_cursor(std::move(page.next)) : 0;
     return page.more ? ERROR_MORE_DATA : NERR_Success;
 }
 
@@ -370,17 +389,20 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
         return ERROR_INVALID_LEVEL;
     if (buf == nullptr)
         return ERROR_INVALID_PARAMETER;
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
     const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
-    UserRecord user;
+    StoreAccount account;
     SecretText password;
-    DWORD fault = read_members(info, true, user, password);
+    DWORD fault = read_members(info, true, account, password);
     if (fault != 0)
         return invalid_parameter(parm_err, fault);
     // No password is the empty one.
-    status = hash_new_password(info.usri1_password, password, user);
-    if (status != NERR_Success)
+    if ((status = check_password_length(*store, info.usri1_password)) != NERR_Success)
         return status;
-    return insert_user(user);
+    StorePassword stored{password.text(), nullptr};
+    return store->insert_account(account, stored, parm_err);
 }
 
 NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE buf,
@@ -393,8 +415,11 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
         return ERROR_INVALID_LEVEL;
     if (buf == nullptr || username == nullptr)
         return ERROR_INVALID_PARAMETER;
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
     const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
-    UserRecord values;
+    StoreAccount values;
     SecretText password;
     DWORD fault = read_members(info, false, values, password);
     if (fault != 0)
@@ -402,11 +427,12 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    bool new_password = info.usri1_password != nullptr;
-    if (new_password && (status = hash_new_password(info.usri1_password, password, values)) !=
-                            NERR_Success)
+    if (info.usri1_password == nullptr)
+        return store->update_account(name, values, nullptr, parm_err);
+    if ((status = check_password_length(*store, info.usri1_password)) != NERR_Success)
         return status;
-    return update_user(name, values, new_password);
+    StorePassword stored{password.text(), nullptr};
+    return store->update_account(name, values, &stored, parm_err);
 }
 
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
@@ -416,10 +442,13 @@ NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
         return status;
     if (username == nullptr)
         return ERROR_INVALID_PARAMETER;
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    return delete_user(name);
+    return store->delete_account(name);
 }
 
 NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level,
@@ -432,6 +461,9 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
         return ERROR_INVALID_LEVEL;
     if (groupname == nullptr || (buf == nullptr && totalentries > 0))
         return ERROR_INVALID_PARAMETER;
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
     std::string group;
     if (!account_name(groupname, group))
         return NERR_GroupNotFound;
@@ -440,19 +472,21 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
     members.reserve(totalentries);
     for (DWORD i = 0; i < totalentries; ++i)
         members.push_back(local_member_name(entries[i].lgrmi3_domainandname));
-    return add_group_members(group, members);
+    return store->add_group_members(group, members);
 }
 
-// Without the bracket (no database to open, or the write lock not had)
-// each call goes on to answer for itself.
+// Without the bracket (the store cannot make one, or its write lock was not
+// had) each call goes on to answer for itself.
 void begin_account_change()
 {
-    db_begin_change();
+    if (const AccountBackend *store = account_store())
+        store->begin_change();
 }
 
 NET_API_STATUS end_account_change(bool keep)
 {
-    return db_end_change(keep);
+    const AccountBackend *store = account_store();
+    return store != nullptr ? store->end_change(keep) : NERR_InternalError;
 }
 
 NET_API_STATUS NetApiBufferFree(void *buffer)
@@ -471,33 +505,26 @@ BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password, DWORD logon_
         return logon_failure(ERROR_INVALID_PARAMETER);
     if (server_name_status(domain) != NERR_Success)
         return logon_failure(ERROR_NO_SUCH_DOMAIN);
-    // Refused before any hashing: no account can have such a password.
+    // Refused before any store is asked: no account can have such a password.
     SecretText secret;
     if (!secret_from_wide(password, secret))
         return logon_failure(ERROR_LOGON_FAILURE);
-
+    const AccountBackend *store = nullptr;
+    DWORD error = find_store(store);
+    if (error != NERR_Success)
+        return logon_failure(error);
     std::string name;
-    UserRecord user;
-    DWORD found = username != nullptr && account_name(username, name) ? find_user(name, user)
-                                                                        : NERR_UserNotFound;
-    if (found != NERR_Success && found != NERR_UserNotFound)
-        return logon_failure(found);
-    // A missing name costs what a wrong password costs.
-    if (found == NERR_UserNotFound) {
-        verify_dummy(secret.text());
+    if (username == nullptr || !account_name(username, name))
+        name.clear();
+    StoreAccount account;
+    LogonVerdict verdict = store->verify_logon(name, secret.text(), account, error);
+    if (verdict == LogonVerdict::STORE_ERROR)
+        return logon_failure(error);
+    // A locked or disabled account is refused as a wrong password is, so
+    // that the answer tells nothing of the account; the store traces why.
+    if (verdict != LogonVerdict::RIGHT)
         return logon_failure(ERROR_LOGON_FAILURE);
-    }
-    bool right = verify_password(secret.text(), user.password_hash.c_str());
-    DWORD lockout = apply_lockout(user, right);
-    if (lockout != NERR_Success)
-        return logon_failure(lockout);
-    if (!right)
-        return logon_failure(ERROR_LOGON_FAILURE);
-    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
-        return logon_failure(ERROR_ACCOUNT_DISABLED);
-    upgrade_weak_hash(user, secret);
-
-    auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{user.id});
+    auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{});
     if (!issued)
         return logon_failure(ERROR_NOT_ENOUGH_MEMORY);
     *token = issued.get();
@@ -527,8 +554,11 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr)
         return status;
     if (level != 0)
         return ERROR_INVALID_LEVEL;
+    const AccountBackend *store = nullptr;
+    if ((status = find_store(store)) != NERR_Success)
+        return status;
     std::int64_t minimum = 0;
-    if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
+    if (store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
     ServiceBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
     if (!buffer)

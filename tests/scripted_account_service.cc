@@ -9,6 +9,7 @@
 #include "log/trace_log.h"
 #include "tests/process_state.h"
 
+#include "platform/account_stores.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"
 
@@ -227,6 +228,14 @@ NET_API_STATUS end_account_change(bool keep)
         ++account_script.changes_undone;
     ++account_script.changes_ended;
     return account_script.change_end_answer;
+}
+
+// The scripted service stands in for the sqlite store alone.
+DWORD choose_account_store(const char *name, const StoreSettings &settings)
+{
+    account_script.chosen_store = name != nullptr ? name : "";
+    account_script.store_settings = settings;
+    return account_script.chosen_store == "sqlite" ? NERR_Success : ERROR_INVALID_NAME;
 }
 
 // A read of the policy, like a change, is no call: the calls of set stay

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command/word_list.h"
+#include "platform/account_backend.h"
 #include "platform/account_service.h"
 
 using WideString = std::basic_string<WCHAR>;
@@ -84,6 +85,9 @@ struct AccountScript {
     int open_changes = 0;
     int changes_ended = 0;
     int changes_undone = 0;
+    // What the configuration chose.
+    std::string chosen_store;
+    StoreSettings store_settings;
     // What NetUserModalsGet answers, and its minimum password length.
     NET_API_STATUS modals_answer = NERR_Success;
     DWORD min_password_length = 0;

@@ -1,0 +1,265 @@
+#include "accountdb/sqlite_store.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "accountdb/account_db.h"
+#include "accountdb/password_hash.h"
+#include "accountdb/sqlite_admin.h"
+#include "accountdb/user_records.h"
+#include "log/trace_log.h"
+#include "platform/utf_text.h"
+
+namespace {
+
+// The policy table's names of the policy keys, which stored files hold.
+constexpr const char *POLICY_NAMES[] = {
+    POLICY_MIN_PASSWORD_LENGTH,
+    POLICY_LOCKOUT_THRESHOLD,
+    POLICY_LOCKOUT_WINDOW,
+    POLICY_LOCKOUT_DURATION,
+};
+
+const char *policy_name(PolicyKey key)
+{
+    return POLICY_NAMES[static_cast<int>(key)];
+}
+
+DWORD sqlite_store_open(const StoreSettings &settings)
+{
+    account_db_configure(settings.account_db);
+    return NERR_Success;
+}
+
+void sqlite_store_close()
+{
+    account_db_close();
+}
+
+DWORD sqlite_store_find_account(std::string_view name, StoreAccount &account)
+{
+    UserRecord user;
+    DWORD status = find_user(name, user);
+    if (status == NERR_Success)
+        account = std::move(user);
+    return status;
+}
+
+// The cursor is the id of the last account handed out, in creation order.
+bool cursor_id(const std::string &cursor, std::int64_t &id)
+{
+    id = 0;
+    if (cursor.empty())
+        return true;
+    auto [end, error] = std::from_chars(cursor.data(), cursor.data() + cursor.size(), id);
+    return error == std::errc() && end == cursor.data() + cursor.size() && id >= 0;
+}
+
+DWORD sqlite_store_list_accounts(const std::string &cursor, StoreFits fits, void *context,
+                                 StorePage &page)
+{
+    page = StorePage{};
+    std::int64_t after_id = 0;
+    if (!cursor_id(cursor, after_id))
+        return ERROR_INVALID_PARAMETER;
+    UserPage users;
+    DWORD status = list_users(after_id, [fits, context](const UserRecord &user) {
+        return fits(user, context);
+    }, users);
+    if (status != NERR_Success)
+        return status;
+    page.accounts.reserve(users.users.size());
+    for (UserRecord &user : users.users)
+        page.accounts.push_back(std::move(user));
+    page.remaining = users.remaining;
+    page.more = users.more;
+    if (users.more && !users.users.empty())
+        page.next = std::to_string(users.users.back().id);
+    return NERR_Success;
+}
+
+// The policy's length check and the hash, into user.
+DWORD hash_new_password(const StorePassword &password, UserRecord &user)
+{
+    if (password.hash != nullptr) {
+        user.password_hash = password.hash;
+    } else if (hash_password(password.text, user.password_hash) != 0) {
+        log_error("password hashing failed: %s", std::strerror(errno));
+        return NERR_InternalError;
+    }
+    user.password_set = account_clock();
+    return NERR_Success;
+}
+
+DWORD sqlite_store_insert_account(const StoreAccount &account, const StorePassword &password,
+                                  DWORD *parm_err)
+{
+    UserRecord user;
+    static_cast<StoreAccount &>(user) = account;
+    DWORD fault = user_record_fault(user);
+    if (fault != 0) {
+        if (parm_err != nullptr)
+            *parm_err = fault;
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD status = hash_new_password(password, user);
+    return status == NERR_Success ? insert_user(user) : status;
+}
+
+DWORD sqlite_store_update_account(std::string_view name, const StoreAccount &values,
+                                  const StorePassword *password, DWORD *parm_err)
+{
+    UserRecord user;
+    static_cast<StoreAccount &>(user) = values;
+    DWORD fault = user_fields_fault(user);
+    if (fault != 0) {
+        if (parm_err != nullptr)
+            *parm_err = fault;
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (password != nullptr) {
+        DWORD status = hash_new_password(*password, user);
+        if (status != NERR_Success)
+            return status;
+    }
+    return update_user(name, user, password != nullptr);
+}
+
+DWORD sqlite_store_delete_account(std::string_view name)
+{
+    return delete_user(name);
+}
+
+DWORD sqlite_store_add_group_members(std::string_view group,
+                                     const std::vector<std::string> &members)
+{
+    return add_group_members(group, members);
+}
+
+DWORD sqlite_store_begin_change()
+{
+    return db_begin_change();
+}
+
+DWORD sqlite_store_end_change(bool keep)
+{
+    return db_end_change(keep);
+}
+
+DWORD sqlite_store_read_policy(PolicyKey key, std::int64_t &value)
+{
+    return read_policy(policy_name(key), value);
+}
+
+DWORD sqlite_store_write_policy(PolicyKey key, std::int64_t value)
+{
+    return write_policy(policy_name(key), value);
+}
+
+// NERR_Success when the logon may go on. A lock answers the same whether
+// or not the password is right; failures count only while the policy is on.
+DWORD apply_lockout(const UserRecord &user, bool right)
+{
+    std::int64_t now = account_clock();
+    if (user.locked_until > now)
+        return ERROR_ACCOUNT_LOCKED_OUT;
+    if (right)
+        return user.failed_logons > 0 || user.locked_until != 0 ? clear_failed_logons(user.id)
+                                                                 : NERR_Success;
+    LockoutPolicy policy;
+    DWORD status = read_lockout_policy(policy);
+    if (status != NERR_Success || policy.threshold <= 0)
+        return status;
+    return record_failed_logon(user.id, policy, now);
+}
+
+// A failed upgrade leaves the old hash, which still verifies; it is traced.
+void upgrade_weak_hash(const UserRecord &user, const char *password)
+{
+    if (!hash_is_weak(user.password_hash.c_str()))
+        return;
+    std::string stronger;
+    if (hash_password(password, stronger) != 0) {
+        log_error("password hashing failed: %s", std::strerror(errno));
+        return;
+    }
+    upgrade_password_hash(user.id, user.password_hash, stronger);
+}
+
+LogonVerdict refused(LogonVerdict verdict, std::string_view name, const char *reason)
+{
+    log_info("Logon of %.*s refused: %s", static_cast<int>(name.size()), name.data(), reason);
+    return verdict;
+}
+
+LogonVerdict sqlite_store_verify_logon(std::string_view name, const char *password,
+                                       StoreAccount &account, DWORD &error)
+{
+    UserRecord user;
+    DWORD found = name.empty() ? NERR_UserNotFound : find_user(name, user);
+    if (found != NERR_Success && found != NERR_UserNotFound) {
+        error = found;
+        return LogonVerdict::STORE_ERROR;
+    }
+    // A missing name costs what a wrong password costs.
+    if (found == NERR_UserNotFound) {
+        verify_dummy(password);
+        return LogonVerdict::UNKNOWN;
+    }
+    bool right = verify_password(password, user.password_hash.c_str());
+    DWORD lockout = apply_lockout(user, right);
+    if (lockout == ERROR_ACCOUNT_LOCKED_OUT)
+        return refused(LogonVerdict::LOCKED, name, "account locked");
+    if (lockout != NERR_Success) {
+        error = lockout;
+        return LogonVerdict::STORE_ERROR;
+    }
+    if (!right)
+        return LogonVerdict::WRONG;
+    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
+        return refused(LogonVerdict::DISABLED, name, "account disabled");
+    upgrade_weak_hash(user, password);
+    account = std::move(user);
+    return LogonVerdict::RIGHT;
+}
+
+DWORD sqlite_store_import_accounts(const std::vector<StoreImport> &accounts)
+{
+    std::vector<UserRecord> users(accounts.size());
+    std::int64_t now = account_clock();
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        static_cast<StoreAccount &>(users[i]) = accounts[i].account;
+        users[i].password_hash = accounts[i].hash;
+        users[i].password_set = now;
+    }
+    return insert_users(users.data(), users.size());
+}
+
+}  // namespace
+
+const AccountBackend SQLITE_STORE = {
+    "sqlite",
+    sqlite_store_open,
+    sqlite_store_close,
+    sqlite_store_find_account,
+    sqlite_store_list_accounts,
+    sqlite_store_insert_account,
+    sqlite_store_update_account,
+    sqlite_store_delete_account,
+    sqlite_store_add_group_members,
+    sqlite_store_begin_change,
+    sqlite_store_end_change,
+    sqlite_store_read_policy,
+    sqlite_store_write_policy,
+    sqlite_store_verify_logon,
+    db_list_groups,
+    db_add_group,
+    db_delete_group,
+    db_group_members,
+    db_remove_group_member,
+    db_account_groups,
+    db_unlock_user,
+    sqlite_store_import_accounts,
+    db_check,
+};

@@ -1,0 +1,14 @@
+// The stores the POSIX account service can stand on, and the one it stands
+// on in this process. The build links the stores' table (stores/).
+#pragma once
+
+#include "platform/account_backend.h"
+
+// Chooses the store named by the account_service setting and hands it its
+// settings: the store's answer to opening, or ERROR_INVALID_NAME when no
+// store has that name, after which every operation fails.
+DWORD choose_account_store(const char *name, const StoreSettings &settings);
+
+// The chosen store; before any choice the first of the table (sqlite), as
+// the default of the setting; none after an unknown name.
+const AccountBackend *account_store();
