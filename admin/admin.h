@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/account_backend.h"
+
 constexpr int ADMIN_OK = 0;
 constexpr int ADMIN_FAILED = 1;
 constexpr int ADMIN_USAGE = 2;
@@ -23,6 +25,9 @@ int run_group_command(const AdminWords &words, const AdminOptions &options);
 int run_import_command(const AdminWords &words, const AdminOptions &options);
 int run_policy_command(const AdminWords &words, const AdminOptions &options);
 int run_check_command(const AdminWords &words, const AdminOptions &options);
+
+// The store the configuration chose, for every family; set before any runs.
+extern const AccountBackend *admin_store;
 
 // Writes "lodgate-admin: TEXT" to standard error and returns status.
 int admin_fail(int status, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));

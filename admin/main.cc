@@ -5,10 +5,10 @@
 
 #include <sys/stat.h>
 
-#include "accountdb/account_db.h"
 #include "admin/admin.h"
 #include "config/settings.h"
 #include "config/store_settings.h"
+#include "platform/account_stores.h"
 #include "platform/win_types.h"
 
 namespace {
@@ -50,6 +50,12 @@ constexpr StatusText STATUS_TEXTS[] = {
     {NERR_GroupExists, "a group of that name exists"},
     {NERR_GroupNotFound, "no such group"},
     {NERR_PasswordTooShort, "the password is shorter than the policy requires"},
+    {NERR_SpeGroupOp, "a built-in group cannot be deleted"},
+    {ERROR_NO_SUCH_MEMBER, "no such user"},
+    {ERROR_NOT_ENOUGH_MEMORY, "out of memory"},
+    {ERROR_ACCESS_DENIED, "access denied by the account store"},
+    {NERR_NotPrimary, "the account store is a read-only replica"},
+    {ERROR_BAD_NETPATH, "the account store cannot be reached"},
     {ERROR_INVALID_PARAMETER, "an invalid name or value"},
     {NERR_InternalError, "account database error"},
 };
@@ -72,20 +78,21 @@ bool load_named_configuration(const std::string &file)
     return load_configuration(directory.c_str(), base.c_str()) == 1;
 }
 
-int open_database(const char *config_file)
+int open_store(const char *config_file)
 {
     bool loaded = config_file != nullptr ? load_named_configuration(config_file)
                                          : load_configuration(nullptr, PROGRAM_BASE_NAME) == 1;
     if (!loaded)
         return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
                           config_file != nullptr ? config_file : "lodgate.ini");
-    std::string path = account_db_configured_path();
-    if (account_db_open(path.c_str()) != NERR_Success)
-        return admin_fail(ADMIN_FAILED, "cannot open the account database %s", path.c_str());
+    if (configure_account_store() != 1 || (admin_store = account_store()) == nullptr)
+        return admin_fail(ADMIN_FAILED, "the account_service setting names no store");
     return ADMIN_OK;
 }
 
 }  // namespace
+
+const AccountBackend *admin_store = nullptr;
 
 int admin_fail(int status, const char *format, ...)
 {
@@ -127,11 +134,11 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[i], family.name) != 0)
             continue;
         AdminWords words(argv + i + 1, argv + argc);
-        int status = open_database(config_file);
+        int status = open_store(config_file);
         if (status != ADMIN_OK)
             return status;
         status = family.run(words, options);
-        account_db_close();
+        admin_store->close();
         return status;
     }
     return usage();

@@ -1,61 +1,39 @@
 // lodgate-admin user list|show|add|passwd|disable|enable|unlock|del
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <ctime>
 #include <string>
 
-#include "accountdb/account_db.h"
+#include "accountdb/account_names.h"
 #include "accountdb/password_hash.h"
-#include "accountdb/user_records.h"
-#include "platform/utf_text.h"
 #include "admin/admin.h"
 #include "admin/password_input.h"
 #include "config/settings.h"
+#include "platform/utf_text.h"
 #include "platform/win_types.h"
 
 namespace {
 
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
-constexpr const char GROUPS_OF_USER[] =
-    "SELECT g.name FROM group_members m JOIN local_groups g ON g.id = m.group_id"
-    " WHERE m.user_id = ?1 ORDER BY g.name";
-constexpr const char UNLOCK_USER[] =
-    "UPDATE user_accounts SET failed_logons = 0, last_failed_logon = NULL,"
-    " locked_until = NULL WHERE id = ?1";
-
-struct Finalizer {
-    void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
-};
-using OwnStatement = std::unique_ptr<sqlite3_stmt, Finalizer>;
-
-OwnStatement prepare(const char *sql)
-{
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(account_db_connection(), sql, -1, &raw, nullptr) != SQLITE_OK)
-        account_db_failure("cannot prepare a statement", SQLITE_ERROR);
-    return OwnStatement(raw);
-}
-
 // Group names joined by commas, "-" for none.
-std::string groups_of(std::int64_t user_id)
+std::string groups_of(const std::string &name)
 {
-    OwnStatement statement = prepare(GROUPS_OF_USER);
-    std::string out;
-    if (!statement)
+    std::vector<std::string> groups;
+    if (admin_store->account_groups(name, groups) != NERR_Success)
         return "?";
-    sqlite3_bind_int64(statement.get(), 1, user_id);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW)
-        out += (out.empty() ? "" : ",") + column_text(statement.get(), 0);
+    std::string out;
+    for (const std::string &group : groups)
+        out += (out.empty() ? "" : ",") + group;
     return out.empty() ? "-" : out;
 }
 
-std::string flags_of(const UserRecord &user)
+std::string flags_of(const StoreAccount &account)
 {
     std::string out;
-    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
+    if ((account.flags & UF_ACCOUNTDISABLE) != 0)
         out = "disabled";
-    if (user.locked_until > account_clock())
+    if (account.locked)
         out += out.empty() ? "locked" : ",locked";
     return out.empty() ? "-" : out;
 }
@@ -72,32 +50,32 @@ std::string field(const std::optional<std::string> &text)
     return out;
 }
 
-std::int64_t age_days(const UserRecord &user)
+std::int64_t age_days(const StoreAccount &account)
 {
-    std::int64_t age = account_clock() - user.password_set;
+    std::int64_t age = static_cast<std::int64_t>(std::time(nullptr)) - account.password_set;
     return age < 0 ? 0 : age / SECONDS_PER_DAY;
 }
 
-void print_row(const UserRecord &user, const AdminOptions &options)
+void print_row(const StoreAccount &account, const AdminOptions &options)
 {
     const char *format = options.tsv ? "%s\t%s\t%s\t%lld\t%s\t%s\n"
                                      : "%-16s %-16s %-20s %5lldd %-24s %s\n";
-    std::printf(format, user.name.c_str(), flags_of(user).c_str(), groups_of(user.id).c_str(),
-                static_cast<long long>(age_days(user)), field(user.home_dir).c_str(),
-                field(user.comment).c_str());
+    std::printf(format, account.name.c_str(), flags_of(account).c_str(),
+                groups_of(account.name).c_str(), static_cast<long long>(age_days(account)),
+                field(account.home_dir).c_str(), field(account.comment).c_str());
 }
 
-void print_details(const UserRecord &user, const AdminOptions &options)
+void print_details(const StoreAccount &account, const AdminOptions &options)
 {
     const std::string values[][2] = {
-        {"name", user.name},
-        {"flags", flags_of(user)},
-        {"groups", groups_of(user.id)},
-        {"password_age_days", std::to_string(age_days(user))},
-        {"failed_logons", std::to_string(user.failed_logons)},
-        {"home", field(user.home_dir)},
-        {"comment", field(user.comment)},
-        {"script", field(user.script_path)},
+        {"name", account.name},
+        {"flags", flags_of(account)},
+        {"groups", groups_of(account.name)},
+        {"password_age_days", std::to_string(age_days(account))},
+        {"failed_logons", std::to_string(account.failed_logons)},
+        {"home", field(account.home_dir)},
+        {"comment", field(account.comment)},
+        {"script", field(account.script_path)},
     };
     for (const auto &row : values)
         std::printf(options.tsv ? "%s\t%s\n" : "%-18s %s\n", row[0].c_str(), row[1].c_str());
@@ -108,10 +86,15 @@ int service_fail(DWORD status, const std::string &name)
     return admin_fail(ADMIN_FAILED, "%s: %s", name.c_str(), admin_status_text(status));
 }
 
-int find(const std::string &name, UserRecord &user)
+int find(const std::string &name, StoreAccount &account)
 {
-    DWORD status = find_user(name, user);
+    DWORD status = admin_store->find_account(name, account);
     return status == NERR_Success ? ADMIN_OK : service_fail(status, name);
+}
+
+bool take_every(const StoreAccount &, void *)
+{
+    return true;
 }
 
 int list(const AdminWords &, const AdminOptions &options)
@@ -119,57 +102,54 @@ int list(const AdminWords &, const AdminOptions &options)
     if (!options.tsv)
         std::printf("%-16s %-16s %-20s %6s %-24s %s\n", "NAME", "FLAGS", "GROUPS", "AGE", "HOME",
                     "COMMENT");
-    UserPage page;
-    std::int64_t after = 0;
+    StorePage page;
+    std::string cursor;
     do {
-        DWORD status = list_users(after, [](const UserRecord &) { return true; }, page);
+        DWORD status = admin_store->list_accounts(cursor, take_every, nullptr, page);
         if (status != NERR_Success)
             return service_fail(status, "list");
-        for (const UserRecord &user : page.users) {
-            print_row(user, options);
-            after = user.id;
-        }
+        for (const StoreAccount &account : page.accounts)
+            print_row(account, options);
+        cursor = page.next;
     } while (page.more);
     return ADMIN_OK;
 }
 
 int show(const AdminWords &words, const AdminOptions &options)
 {
-    UserRecord user;
-    if (find(words[0], user) != ADMIN_OK)
+    StoreAccount account;
+    if (find(words[0], account) != ADMIN_OK)
         return ADMIN_FAILED;
-    print_details(user, options);
+    print_details(account, options);
     return ADMIN_OK;
 }
 
-// The policy's length check, counted in the service's units, and the hash.
-int hash_new(const AdminOptions &options, UserRecord &user)
+// A new password, with the policy's length check counted in the service's
+// units, as the module counts it.
+int read_password(const AdminOptions &options, const std::string &name, SecretText &secret)
 {
-    SecretText secret;
     if (read_new_password(options.password_stdin, secret) != ADMIN_OK)
         return ADMIN_FAILED;
-    if (password_fault(secret.text()) != 0)
+    if (secret.length > PASSWORD_BYTES_MAX || !text_member_is_valid(secret.text()))
         return admin_fail(ADMIN_FAILED, "the password is not valid UTF-8 or too long");
     std::int64_t minimum = 0;
-    if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
-        return service_fail(NERR_InternalError, user.name);
+    DWORD status = admin_store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
+    if (status != NERR_Success)
+        return service_fail(status, name);
     if (static_cast<std::int64_t>(wide_units_of(secret.text())) < minimum)
-        return service_fail(NERR_PasswordTooShort, user.name);
-    if (hash_password(secret.text(), user.password_hash) != 0)
-        return admin_fail(ADMIN_FAILED, "password hashing failed");
-    user.password_set = account_clock();
+        return service_fail(NERR_PasswordTooShort, name);
     return ADMIN_OK;
 }
 
 // home=DIR and comment=TEXT words; false for any other word.
-bool read_fields(const AdminWords &words, UserRecord &user)
+bool read_fields(const AdminWords &words, StoreAccount &account)
 {
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::string &word = words[i];
         if (word.starts_with("home="))
-            user.home_dir = word.substr(5);
+            account.home_dir = word.substr(5);
         else if (word.starts_with("comment="))
-            user.comment = word.substr(8);
+            account.comment = word.substr(8);
         else
             return false;
     }
@@ -178,43 +158,49 @@ bool read_fields(const AdminWords &words, UserRecord &user)
 
 int add(const AdminWords &words, const AdminOptions &options)
 {
-    UserRecord user;
-    user.name = words[0];
-    if (!read_fields(words, user))
+    StoreAccount account;
+    account.name = words[0];
+    if (!read_fields(words, account))
         return admin_fail(ADMIN_USAGE, "user add NAME [home=DIR] [comment=TEXT]");
-    if (hash_new(options, user) != ADMIN_OK)
+    SecretText secret;
+    if (read_password(options, account.name, secret) != ADMIN_OK)
         return ADMIN_FAILED;
-    DWORD status = insert_user(user);
+    DWORD status = admin_store->insert_account(account, StorePassword{secret.text(), nullptr},
+                                               nullptr);
     if (status != NERR_Success)
-        return service_fail(status, user.name);
+        return service_fail(status, account.name);
     // New accounts join the same group as those the module creates.
     const char *group = settings.group ? settings.group->c_str() : DEFAULT_GROUP;
-    status = add_group_members(group, {user.name});
+    status = admin_store->add_group_members(group, {account.name});
     if (status != NERR_Success)
-        return admin_fail(ADMIN_FAILED, "%s: added, but not to group %s: %s", user.name.c_str(),
-                          group, admin_status_text(status));
+        return admin_fail(ADMIN_FAILED, "%s: added, but not to group %s: %s",
+                          account.name.c_str(), group, admin_status_text(status));
     if (!options.tsv)
-        std::printf("added %s\n", user.name.c_str());
+        std::printf("added %s\n", account.name.c_str());
     return ADMIN_OK;
 }
 
 int passwd(const AdminWords &words, const AdminOptions &options)
 {
-    UserRecord user;
-    if (find(words[0], user) != ADMIN_OK || hash_new(options, user) != ADMIN_OK)
+    StoreAccount account;
+    SecretText secret;
+    if (find(words[0], account) != ADMIN_OK ||
+        read_password(options, account.name, secret) != ADMIN_OK)
         return ADMIN_FAILED;
-    DWORD status = update_user(user.name, user, true);
-    return status == NERR_Success ? ADMIN_OK : service_fail(status, user.name);
+    StorePassword password{secret.text(), nullptr};
+    DWORD status = admin_store->update_account(account.name, account, &password, nullptr);
+    return status == NERR_Success ? ADMIN_OK : service_fail(status, account.name);
 }
 
 int set_disabled(const std::string &name, bool disabled)
 {
-    UserRecord user;
-    if (find(name, user) != ADMIN_OK)
+    StoreAccount account;
+    if (find(name, account) != ADMIN_OK)
         return ADMIN_FAILED;
-    user.flags = disabled ? (user.flags | UF_ACCOUNTDISABLE) : (user.flags & ~UF_ACCOUNTDISABLE);
-    DWORD status = update_user(user.name, user, false);
-    return status == NERR_Success ? ADMIN_OK : service_fail(status, user.name);
+    account.flags = disabled ? (account.flags | UF_ACCOUNTDISABLE)
+                             : (account.flags & ~UF_ACCOUNTDISABLE);
+    DWORD status = admin_store->update_account(account.name, account, nullptr, nullptr);
+    return status == NERR_Success ? ADMIN_OK : service_fail(status, account.name);
 }
 
 int disable(const AdminWords &words, const AdminOptions &)
@@ -229,22 +215,13 @@ int enable(const AdminWords &words, const AdminOptions &)
 
 int unlock(const AdminWords &words, const AdminOptions &)
 {
-    UserRecord user;
-    if (find(words[0], user) != ADMIN_OK)
-        return ADMIN_FAILED;
-    OwnStatement statement = prepare(UNLOCK_USER);
-    if (!statement)
-        return service_fail(NERR_InternalError, user.name);
-    sqlite3_bind_int64(statement.get(), 1, user.id);
-    int result = sqlite3_step(statement.get());
-    if (result != SQLITE_DONE)
-        return service_fail(account_db_failure("cannot unlock", result), user.name);
-    return ADMIN_OK;
+    DWORD status = admin_store->unlock_account(words[0]);
+    return status == NERR_Success ? ADMIN_OK : service_fail(status, words[0]);
 }
 
 int del(const AdminWords &words, const AdminOptions &)
 {
-    DWORD status = delete_user(words[0]);
+    DWORD status = admin_store->delete_account(words[0]);
     return status == NERR_Success ? ADMIN_OK : service_fail(status, words[0]);
 }
 
