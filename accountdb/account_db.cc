@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 #include "accountdb/service_test_support.h"
-#include "config/settings.h"
-#include "config/store_settings.h"
 
 namespace {
 
@@ -60,22 +58,6 @@ bool in_child(Work work)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Restores the settings that choose the configured file.
-struct ConfiguredPath {
-    SettingText saved_account_db = settings.account_db;
-    std::string saved_configuration = configuration_file_path;
-
-    ConfiguredPath() = default;
-    ConfiguredPath(const ConfiguredPath &) = delete;
-    ConfiguredPath &operator=(const ConfiguredPath &) = delete;
-    ~ConfiguredPath()
-    {
-        settings.account_db = saved_account_db;
-        configuration_file_path = saved_configuration;
-        account_db_configure("");
-    }
-};
-
 TEST_F(AccountDbFile, NewDatabaseHasSchemaVersionWalAndBuiltinGroups)
 {
     EXPECT_EQ(query_int("PRAGMA user_version"), ACCOUNT_DB_SCHEMA_VERSION);
@@ -119,16 +101,14 @@ TEST_F(AccountDbFile, FilesAreOwnerOnlyWhateverTheUmask)
 
 TEST_F(AccountDbFile, FirstOperationOpensTheConfiguredFile)
 {
-    ConfiguredPath restore;
     account_db_close();
-    settings.account_db.reset();
-    configuration_file_path = dir.file("lodgate.ini");
-    ASSERT_EQ(configure_account_store(), 1);
+    account_db_configure(dir.file("lodgate.db"));
     ASSERT_FALSE(file_exists(dir.file("lodgate.db")));
 
     EXPECT_EQ(add_user(u"configured"), NERR_Success);
     EXPECT_EQ(account_db_path(), dir.file("lodgate.db"));
     EXPECT_EQ(file_mode(dir.file("lodgate.db")), 0600U);
+    account_db_configure("");
 }
 
 TEST_F(AccountDbFile, FileThatIsNoDatabaseFailsWithTraceAndIsRetried)

@@ -1,7 +1,6 @@
 #include "accountdb/password_hash.h"
 
 #include <cstring>
-#include <string.h>  // explicit_bzero
 
 PasswordCounters password_counters;
 
@@ -13,7 +12,7 @@ crypt_data crypt_area;
 
 void wipe_crypt_area()
 {
-    explicit_bzero(&crypt_area, sizeof crypt_area);
+    wipe_memory(&crypt_area, sizeof crypt_area);
 }
 
 const char *run_crypt(const char *password, const char *setting)
@@ -84,12 +83,6 @@ bool hash_is_weak(const char *stored_hash)
     if (cost >= 0)
         return cost < yescrypt_cost(dummy_setting().c_str());
     return crypt_checksalt(stored_hash) == CRYPT_SALT_METHOD_LEGACY;
-}
-
-SecretText::~SecretText()
-{
-    if (!bytes.empty())
-        explicit_bzero(bytes.data(), bytes.size());
 }
 
 int hash_password(const char *password, std::string &hash)

@@ -5,26 +5,14 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include <crypt.h>
 
+#include "platform/secret_text.h"
+
 constexpr const char PASSWORD_HASH_PREFIX[] = "$y$";
-// Longest password in UTF-8 bytes; libxcrypt's limit counts the terminator.
-constexpr std::size_t PASSWORD_BYTES_MAX = CRYPT_MAX_PASSPHRASE_SIZE - 1;
-
-// A narrow copy of a password. The buffer is sized once so that the text is
-// never moved, and it is wiped when the record goes.
-struct SecretText {
-    std::vector<char> bytes;  // terminated text
-    std::size_t length = 0;
-
-    SecretText() = default;
-    SecretText(const SecretText &) = delete;
-    SecretText &operator=(const SecretText &) = delete;
-    ~SecretText();
-    const char *text() const { return bytes.empty() ? "" : bytes.data(); }
-};
+// libxcrypt's limit counts the terminator.
+static_assert(PASSWORD_BYTES_MAX == CRYPT_MAX_PASSPHRASE_SIZE - 1);
 
 // Counted so that tests can see the work done; the dummy verification runs
 // for missing accounts and for stored values that are no hash.

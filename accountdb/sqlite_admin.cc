@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "accountdb/account_db.h"
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "accountdb/account_db.h"
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 #include "accountdb/password_hash.h"
 #include "platform/utf_text.h"
 

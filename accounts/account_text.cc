@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "accounts/reply_table.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "log/line_format.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
@@ -155,14 +155,6 @@ void append_item(char *line, std::size_t &used, const UserInfoValue &value)
 }
 
 }  // namespace
-
-void wipe_memory(void *memory, std::size_t size)
-{
-    std::memset(memory, 0, size);
-    // The memory counts as read afterwards, so the stores cannot be dropped
-    // as dead (both of our compilers, g++ and MinGW's, take this form).
-    __asm__ __volatile__("" : : "r"(memory) : "memory");
-}
 
 int to_wide(const char *narrow, WideText &wide)
 {

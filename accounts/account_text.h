@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/account_service.h"
+#include "platform/secret_text.h"
 #include "platform/win_types.h"
 
 // Capacity of every narrow-to-wide conversion in wide characters, the
@@ -20,9 +21,6 @@ constexpr int WIDE_TEXT_MAX = 512;
 // Capacity offered to every wide-to-narrow conversion in bytes, the
 // terminator included, out of a 512-byte buffer: at most 510 bytes.
 constexpr int NARROW_TEXT_MAX = 511;
-
-// Overwrites size bytes in a way the compiler may not drop.
-void wipe_memory(void *memory, std::size_t size);
 
 // A wide buffer of exactly WIDE_TEXT_MAX characters, wiped when it goes,
 // since it may have held a password.

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"

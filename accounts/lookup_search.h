@@ -2,7 +2,7 @@
 // whose names match a wildcard pattern.
 #pragma once
 
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 
 // Both: -1 when the word after the command word is missing; 1 after the
 // positive reply (search: the data lines and the count line); 0 after a

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/settings.h"
 #include "log/trace_log.h"
 #include "tests/scripted_account_service.h"

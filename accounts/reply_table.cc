@@ -1,6 +1,6 @@
 #include "accounts/reply_table.h"
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 
 namespace {
 

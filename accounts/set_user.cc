@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "accounts/reply_table.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/host.h"
 #include "config/settings.h"
 #include "homedir/home_directory.h"

@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "accounts/account_text.h"
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 #include "platform/win_types.h"
 
 // Both: -1 when the user or password word is missing (nothing written);

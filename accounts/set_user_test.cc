@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/settings.h"
 #include "log/trace_log.h"
 #include "platform/path_style.h"

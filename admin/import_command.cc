@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 #include "accountdb/user_records.h"
 #include "admin/admin.h"
 #include "config/settings.h"

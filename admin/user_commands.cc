@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 #include "accountdb/password_hash.h"
 #include "admin/admin.h"
 #include "admin/password_input.h"

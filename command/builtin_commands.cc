@@ -1,8 +1,8 @@
 #include "command/builtin_commands.h"
 
 #include "command/command_loop.h"
-#include "command/product.h"
-#include "command/replies.h"
+#include "log/product.h"
+#include "protocol/replies.h"
 #include "log/trace_log.h"
 
 namespace {

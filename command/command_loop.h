@@ -2,7 +2,7 @@
 // configuration, one command from the command line and the terminal loop.
 #pragma once
 
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 
 // The loop reads another line while it is set.
 extern bool keep_running;

@@ -9,7 +9,7 @@
 #include "command/builtin_commands.h"
 #include "command/command_loop.h"
 #include "command/option_words.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "log/text.h"
 #include "log/trace_log.h"
 

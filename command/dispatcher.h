@@ -3,7 +3,7 @@
 #pragma once
 
 #include "command/option_words.h"
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 
 // Runs the command in words; its result is not used by the loop.
 int dispatch_command(const WordList &words);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "command/command_loop.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "tests/process_state.h"
 
 namespace {

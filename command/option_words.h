@@ -2,7 +2,7 @@
 // with or without a leading '-'.
 #pragma once
 
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 
 enum class OptionWord {
     NONE,

@@ -1,7 +1,7 @@
 // Splitting one input line into the words of a command.
 #pragma once
 
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 
 // Words are separated by single spaces (two in a row give an empty word);
 // double quotes group and are dropped; the line ends at NUL, CR or LF.

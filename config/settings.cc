@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "command/product.h"
-#include "command/replies.h"
+#include "log/product.h"
+#include "protocol/replies.h"
 #include "log/paths.h"
 #include "log/text.h"
 #include "log/trace_log.h"

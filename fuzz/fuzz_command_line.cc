@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "command/dispatcher.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "command/tokenizer.h"
 #include "fuzz/fuzz_sandbox.h"
 #include "log/trace_log.h"

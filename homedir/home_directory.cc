@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "log/paths.h"
 #include "log/text.h"
 #include "log/trace_log.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "command/product.h"
+#include "log/product.h"
 #include "log/line_format.h"
 #include "log/paths.h"
 #include "log/text.h"

@@ -15,12 +15,12 @@
 
 #include <unistd.h>
 
-#include "accountdb/account_names.h"
-#include "accountdb/password_hash.h"
+#include "platform/account_names.h"
 #include "platform/account_backend.h"
 #include "platform/account_stores.h"
 #include "platform/last_error.h"
 #include "platform/parameter_number.h"
+#include "platform/secret_text.h"
 #include "platform/utf_text.h"
 
 namespace {

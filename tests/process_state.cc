@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "command/command_loop.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/settings.h"
 #include "log/trace_log.h"
 

@@ -4,7 +4,7 @@
 #include <deque>
 #include <gtest/gtest.h>
 
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/settings.h"
 #include "log/trace_log.h"
 #include "tests/process_state.h"

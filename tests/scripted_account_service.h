@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "command/word_list.h"
+#include "protocol/word_list.h"
 #include "platform/account_backend.h"
 #include "platform/account_service.h"
 

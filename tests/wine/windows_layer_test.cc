@@ -8,7 +8,7 @@
 #include <string>
 
 #include "accounts/account_text.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/host.h"
 #include "config/settings.h"
 #include "platform/account_service.h"

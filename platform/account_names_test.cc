@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 #include "platform/utf_text.h"
 
 namespace {

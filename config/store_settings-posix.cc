@@ -1,7 +1,7 @@
 #include "config/store_settings.h"
 
 #include "accountdb/account_db.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/settings.h"
 #include "platform/account_stores.h"
 

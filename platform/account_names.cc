@@ -1,4 +1,4 @@
-#include "accountdb/account_names.h"
+#include "platform/account_names.h"
 
 #include "platform/utf_text.h"
 

@@ -1,4 +1,4 @@
-#include "command/replies.h"
+#include "protocol/replies.h"
 
 #include <gtest/gtest.h>
 #include <string>

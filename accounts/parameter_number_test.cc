@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "accounts/account_text.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 
 namespace {
 

@@ -1,0 +1,7 @@
+// Windows has the system's own account service: there is no store to choose.
+#include "config/store_settings.h"
+
+int configure_account_store()
+{
+    return 1;
+}
