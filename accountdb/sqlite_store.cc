@@ -79,7 +79,14 @@ DWORD sqlite_store_list_accounts(const std::string &cursor, StoreFits fits, void
     return NERR_Success;
 }
 
-// The policy's length check and the hash, into user.
+DWORD invalid_parameter(DWORD *parm_err, DWORD member)
+{
+    if (parm_err != nullptr)
+        *parm_err = member;
+    return ERROR_INVALID_PARAMETER;
+}
+
+// The new hash (or the imported one), into user.
 DWORD hash_new_password(const StorePassword &password, UserRecord &user)
 {
     if (password.hash != nullptr) {
@@ -97,12 +104,8 @@ DWORD sqlite_store_insert_account(const StoreAccount &account, const StorePasswo
 {
     UserRecord user;
     static_cast<StoreAccount &>(user) = account;
-    DWORD fault = user_record_fault(user);
-    if (fault != 0) {
-        if (parm_err != nullptr)
-            *parm_err = fault;
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (DWORD fault = user_record_fault(user); fault != 0)
+        return invalid_parameter(parm_err, fault);
     DWORD status = hash_new_password(password, user);
     return status == NERR_Success ? insert_user(user) : status;
 }
@@ -112,12 +115,8 @@ DWORD sqlite_store_update_account(std::string_view name, const StoreAccount &val
 {
     UserRecord user;
     static_cast<StoreAccount &>(user) = values;
-    DWORD fault = user_fields_fault(user);
-    if (fault != 0) {
-        if (parm_err != nullptr)
-            *parm_err = fault;
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (DWORD fault = user_fields_fault(user); fault != 0)
+        return invalid_parameter(parm_err, fault);
     if (password != nullptr) {
         DWORD status = hash_new_password(*password, user);
         if (status != NERR_Success)
