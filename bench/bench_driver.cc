@@ -571,6 +571,11 @@ void start_peers(Bench &bench)
 {
     Peers &peers = bench.peers;
     std::string why;
+    if (!saslauthd_installed() && !dovecot_installed()) {
+        std::fprintf(stderr, "bench: peers skipped: neither saslauthd (Debian package sasl2-bin)"
+                             " nor Dovecot (dovecot-core) is installed\n");
+        return;
+    }
     if (peers_begin(bench.paths.work + "/peers.state", peers.dir, why) != 0 ||
         peer_user_create(bench.hash, why) != 0) {
         std::fprintf(stderr, "bench: peers skipped: %s\n", why.c_str());

@@ -40,6 +40,11 @@ std::string config_text(const std::string &base, const std::string &passdb)
 
 }  // namespace
 
+bool dovecot_installed()
+{
+    return access(DOVECOT, X_OK) == 0 && access(DOVEADM, X_OK) == 0;
+}
+
 std::string dovecot_passwd_file_passdb(const std::string &dir, const std::string &name,
                                        const char *user, const std::string &hash)
 {
@@ -53,7 +58,7 @@ int dovecot_start(DovecotPeer &peer, const std::string &dir, const std::string &
                   const std::string &passdb, const char *user, const char *password,
                   std::string &why)
 {
-    if (access(DOVECOT, X_OK) != 0 || access(DOVEADM, X_OK) != 0) {
+    if (!dovecot_installed()) {
         why = "Dovecot is not installed (Debian package dovecot-core)";
         return -1;
     }
@@ -73,9 +78,11 @@ int dovecot_start(DovecotPeer &peer, const std::string &dir, const std::string &
         return -1;
     }
     peer_daemon_started(peer.pid);
+    std::string socket = base + "/run/auth-client";
     for (int tries = 0; tries < 100; ++tries) {
         Finished login;
-        if (run_process_status(dovecot_login_command(peer, user, password), "/", login) == 0 &&
+        if (access(socket.c_str(), F_OK) == 0 &&
+            run_process_status(dovecot_login_command(peer, user, password), "/", login) == 0 &&
             dovecot_accepted(login))
             return 0;
         usleep(50000);

@@ -11,6 +11,8 @@
 
 #include "bench/bench_process.h"
 
+bool dovecot_installed();
+
 struct DovecotPeer {
     std::string config;
     std::string log;

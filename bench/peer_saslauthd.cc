@@ -15,10 +15,15 @@ constexpr const char WORKERS[] = "5";
 
 }  // namespace
 
+bool saslauthd_installed()
+{
+    return access(SASLAUTHD, X_OK) == 0 && access(TESTSASLAUTHD, X_OK) == 0;
+}
+
 int saslauthd_start(SaslauthdPeer &peer, const std::string &dir, const char *user,
                     const char *password, std::string &why)
 {
-    if (access(SASLAUTHD, X_OK) != 0 || access(TESTSASLAUTHD, X_OK) != 0) {
+    if (!saslauthd_installed()) {
         why = "saslauthd is not installed (Debian package sasl2-bin)";
         return -1;
     }

@@ -9,6 +9,8 @@
 
 #include "bench/bench_process.h"
 
+bool saslauthd_installed();
+
 struct SaslauthdPeer {
     std::string socket;
     pid_t pid = -1;
