@@ -18,6 +18,7 @@
 #include "platform/account_names.h"
 #include "platform/account_backend.h"
 #include "platform/account_stores.h"
+#include "platform/host_name.h"
 #include "platform/last_error.h"
 #include "platform/parameter_number.h"
 #include "platform/secret_text.h"
@@ -58,12 +59,7 @@ bool is_this_computer(std::string_view name)
     for (std::string_view local : LOCAL_NAMES)
         if (same_ascii_text(name, local))
             return true;
-    // Read once a process: every call compares the server name, and a
-    // host renamed while a module runs is seen by the next module.
-    static const std::string host = [] {
-        char text[HOST_NAME_MAX + 1] = {};
-        return gethostname(text, sizeof text - 1) == 0 ? std::string(text) : std::string();
-    }();
+    const std::string &host = host_name();
     if (host.empty())
         return false;
     std::string_view full(host);

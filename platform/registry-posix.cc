@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/text_conversion.h"
+#include "platform/host_name.h"
 
 struct HKEY__ {
     bool computer_name;  // the ComputerName key rather than a root
@@ -56,19 +57,16 @@ bool is_open_key(HKEY key)
 // The host name as terminated UTF-16; empty when it cannot be had.
 std::u16string read_computer_name()
 {
-    char host[HOST_NAME_MAX + 1] = {};
-    if (gethostname(host, sizeof host - 1) != 0)
+    const std::string &host = host_name();
+    if (host.empty())
         return {};
     WCHAR wide[HOST_NAME_MAX + 1] = {};
-    int units = MultiByteToWideChar(CP_ACP, 0, host, -1, wide, HOST_NAME_MAX + 1);
+    int units = MultiByteToWideChar(CP_ACP, 0, host.c_str(), -1, wide, HOST_NAME_MAX + 1);
     if (units <= 0)
         return {};
     return std::u16string(wide, static_cast<std::size_t>(units));
 }
 
-// Read once a process, as the account service does: the module resolves
-// the host at every command, and a host renamed while a module runs is seen
-// by the next module.
 const std::u16string &computer_name()
 {
     static const std::u16string name = read_computer_name();
