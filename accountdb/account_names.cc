@@ -96,3 +96,29 @@ bool text_member_is_valid(std::string_view text)
 {
     return utf8_is_valid(text) && wide_units_of(text) <= ACCOUNT_TEXT_MAX;
 }
+
+namespace {
+
+bool has_byte_of(std::string_view text, std::string_view refused)
+{
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || refused.find(c) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool value_is_storable(std::string_view text)
+{
+    return text.size() <= REPLY_VALUE_BYTES_MAX && text_member_is_valid(text) &&
+           !has_byte_of(text, "\"");
+}
+
+bool name_is_addressable(std::string_view name)
+{
+    return name.size() <= REPLY_VALUE_BYTES_MAX && name_is_valid(name) &&
+           !has_byte_of(name, " \"=");
+}

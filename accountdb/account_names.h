@@ -27,3 +27,15 @@ std::string fold_name(std::string_view name);
 bool name_is_valid(std::string_view name);
 // Valid UTF-8 of at most ACCOUNT_TEXT_MAX units.
 bool text_member_is_valid(std::string_view text);
+
+// Longest value in UTF-8 bytes: what a reply converts of one value.
+constexpr std::size_t REPLY_VALUE_BYTES_MAX = 510;
+
+// A home directory, comment or script path that a reply carries whole and
+// that cannot end its quoted field early: a valid text member of at most
+// REPLY_VALUE_BYTES_MAX bytes without '"' or a C0 or DEL character.
+bool value_is_storable(std::string_view text);
+// A name for a new account that the line protocol can address: a valid
+// name of at most REPLY_VALUE_BYTES_MAX bytes without a space, '"' or '='.
+// Existing accounts are still found by any valid name.
+bool name_is_addressable(std::string_view name);

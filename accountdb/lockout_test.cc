@@ -47,11 +47,11 @@ TEST_F(Lockout, ThresholdLocksEvenTheRightPasswordUntilTheDurationEnds)
     EXPECT_EQ(ann().locked_until, 0);
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
     EXPECT_EQ(ann().locked_until, START + 900);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
-    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
 
     account_clock_fixed = START + 899;
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
     account_clock_fixed = START + 900;
     EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
     UserRecord after = ann();
@@ -75,14 +75,14 @@ TEST_F(Lockout, FailuresOutsideTheWindowStartANewCount)
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
     account_clock_fixed = START + 159;
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
 }
 
 TEST_F(Lockout, ANewPasswordClearsTheLock)
 {
     set_policy(1, 600, 900);
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
     USER_INFO_1 info = user_info(u"ann", u"fresh");
     ASSERT_EQ(NetUserSetInfo(nullptr, u"ann", 1, reinterpret_cast<LPBYTE>(&info), nullptr),
               NERR_Success);

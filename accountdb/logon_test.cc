@@ -64,14 +64,14 @@ TEST_F(Logon, WrongPasswordAndMissingNameFailAlikeWithTheSameWork)
     EXPECT_EQ(invalid_name.dummy_verifies, 1);
 }
 
-TEST_F(Logon, DisabledAccountSaysSoOnlyForTheRightPassword)
+TEST_F(Logon, DisabledAccountRefusesTheRightPasswordAsAWrongOne)
 {
     USER_INFO_1 info = user_info(u"carol", u"pw-carol");
     info.usri1_flags |= UF_ACCOUNTDISABLE;
     ASSERT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr), NERR_Success);
     HANDLE token = &info;
     EXPECT_EQ(LogonUserW(u"carol", nullptr, u"pw-carol", 2, 0, &token), FALSE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCOUNT_DISABLED);
+    EXPECT_EQ(GetLastError(), ERROR_LOGON_FAILURE);
     EXPECT_EQ(token, nullptr);
     EXPECT_EQ(logon(u"carol", u"pw-wrong"), ERROR_LOGON_FAILURE);
 }

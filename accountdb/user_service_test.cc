@@ -261,7 +261,7 @@ TEST_F(UserService, SetInfoChecksMembersButIgnoresTheName)
 
 TEST_F(UserService, MinimumPasswordLengthFromTheDatabase)
 {
-    EXPECT_EQ(add_user(u"blank", u""), NERR_Success);  // 0 for a new database
+    EXPECT_EQ(add_user(u"blank", u""), NERR_PasswordTooShort);  // whatever the minimum
     ASSERT_EQ(write_policy(POLICY_MIN_PASSWORD_LENGTH, 8), NERR_Success);
     EXPECT_EQ(add_user(u"short", u"1234567"), NERR_PasswordTooShort);
     EXPECT_EQ(add_user(u"short", u"€€€€€€€"), NERR_PasswordTooShort);  // characters, not bytes
@@ -293,7 +293,7 @@ TEST_F(UserService, SetInfoUpdatesMembersAndPasswordOnlyWhenGiven)
         EXPECT_EQ(narrow(buffer.users()->usri1_comment), "changed");
         EXPECT_EQ(buffer.users()->usri1_flags & UF_ACCOUNTDISABLE, UF_ACCOUNTDISABLE);
     }
-    EXPECT_EQ(logon(u"changing", u"first-pw"), ERROR_ACCOUNT_DISABLED);
+    EXPECT_EQ(logon(u"changing", u"first-pw"), ERROR_LOGON_FAILURE);
 
     info.usri1_flags = UF_SCRIPT | UF_NORMAL_ACCOUNT;
     info.usri1_password = wide(u"second-pw");

@@ -25,6 +25,8 @@ namespace {
 
 constexpr DWORD USER_LEVEL = 1;
 constexpr DWORD MEMBERS_LEVEL = 3;
+// A stored value that no password matches, as shadow files mark it.
+constexpr const char NO_PASSWORD_HASH[] = "!";
 
 // Names that mean this computer besides its host name.
 constexpr std::string_view LOCAL_NAMES[] = {"localhost", "127.0.0.1", "."};
@@ -124,7 +126,8 @@ bool secret_from_wide(LPCWSTR wide, SecretText &secret)
     return wide_to_utf8_into(wide, secret.bytes.data(), secret.bytes.size(), &secret.length);
 }
 
-// An optional text member; false when it is no valid UTF-16 or too long.
+// An optional text member; false when it is no valid UTF-16 or a value
+// that no reply could carry as it is.
 bool read_text_member(LPCWSTR wide, std::optional<std::string> &text)
 {
     if (wide == nullptr) {
@@ -132,7 +135,7 @@ bool read_text_member(LPCWSTR wide, std::optional<std::string> &text)
         return true;
     }
     text.emplace();
-    return wide_to_utf8(wide, *text) && text_member_is_valid(*text);
+    return wide_to_utf8(wide, *text) && value_is_storable(*text);
 }
 
 DWORD read_password_member(LPCWSTR wide, SecretText &secret)
@@ -148,7 +151,7 @@ DWORD read_members(const USER_INFO_1 &info, bool with_name, UserRecord &user,
                    SecretText &password)
 {
     if (with_name && (info.usri1_name == nullptr || !wide_to_utf8(info.usri1_name, user.name) ||
-                      !name_is_valid(user.name)))
+                      !name_is_addressable(user.name)))
         return PARM_NAME;
     if (info.usri1_password != nullptr && read_password_member(info.usri1_password, password) != 0)
         return PARM_PASSWORD;
@@ -174,13 +177,15 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The policy's length check and the hash, into user.password_hash.
+// The policy's length check and the hash, into user.password_hash. The
+// empty password is too short whatever the policy: no logon takes it.
 DWORD hash_new_password(LPCWSTR wide, const SecretText &password, UserRecord &user)
 {
     std::int64_t minimum = 0;
     if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
-    if (static_cast<std::int64_t>(wide_text_units(wide)) < minimum)
+    auto units = static_cast<std::int64_t>(wide_text_units(wide));
+    if (units == 0 || units < minimum)
         return NERR_PasswordTooShort;
     if (hash_password(password.text(), user.password_hash) != 0) {
         log_error("password hashing failed: %s", std::strerror(errno));
@@ -261,27 +266,43 @@ bool account_name(LPCWSTR wide, std::string &name)
     return wide_to_utf8(wide, name) && name_is_valid(name);
 }
 
-// NERR_Success when the logon may go on. A lock answers the same whether
-// or not the password is right; failures count only while the policy is on.
-DWORD apply_lockout(const UserRecord &user, bool right)
+// Counts the attempt before any hashing while the lockout policy is on;
+// with it off nothing is written, and only a lock left from before refuses.
+DWORD count_attempt(bool exists, const UserRecord &user, LogonAttempt &attempt)
 {
-    std::int64_t now = account_clock();
-    if (user.locked_until > now)
-        return ERROR_ACCOUNT_LOCKED_OUT;
-    if (right)
-        return user.failed_logons > 0 || user.locked_until != 0 ? clear_failed_logons(user.id)
-                                                                 : NERR_Success;
     LockoutPolicy policy;
     DWORD status = read_lockout_policy(policy);
-    if (status != NERR_Success || policy.threshold <= 0)
+    if (status != NERR_Success)
         return status;
-    return record_failed_logon(user.id, policy, now);
+    std::int64_t now = account_clock();
+    if (policy.threshold > 0)
+        return count_logon_attempt(exists ? user.id : 0, policy, now, attempt);
+    attempt.admitted = !exists || user.locked_until <= now;
+    return NERR_Success;
+}
+
+// Why the stored hash is not to be consulted, or nullptr when it is.
+const char *reason_not_to_verify(bool exists, const UserRecord &user, const SecretText &secret,
+                                 const LogonAttempt &attempt)
+{
+    if (!exists)
+        return "no such account";
+    if (!attempt.admitted)
+        return "account locked";
+    if (secret.length == 0)
+        return "empty password";
+    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
+        return "account disabled";
+    return nullptr;
 }
 
 // A failed upgrade leaves the old hash, which still verifies; it is traced.
+// A match of a method that reads only part of the password proves nothing
+// about the rest, so it is never stored as the whole.
 void upgrade_weak_hash(const UserRecord &user, const SecretText &secret)
 {
-    if (!hash_is_weak(user.password_hash.c_str()))
+    const char *stored = user.password_hash.c_str();
+    if (!hash_is_weak(stored) || hash_truncates_password(stored, secret.length))
         return;
     std::string stronger;
     if (hash_password(secret.text(), stronger) != 0) {
@@ -375,10 +396,14 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
     DWORD fault = read_members(info, true, user, password);
     if (fault != 0)
         return invalid_parameter(parm_err, fault);
-    // No password is the empty one.
-    status = hash_new_password(info.usri1_password, password, user);
-    if (status != NERR_Success)
+    // Without a password the account has none that verifies until one is set.
+    if (info.usri1_password == nullptr) {
+        user.password_hash = std::string(NO_PASSWORD_HASH);
+        user.password_set = account_clock();
+    } else if ((status = hash_new_password(info.usri1_password, password, user)) !=
+               NERR_Success) {
         return status;
+    }
     return insert_user(user);
 }
 
@@ -481,19 +506,29 @@ BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password, DWORD logon_
                                                                         : NERR_UserNotFound;
     if (found != NERR_Success && found != NERR_UserNotFound)
         return logon_failure(found);
-    // A missing name costs what a wrong password costs.
-    if (found == NERR_UserNotFound) {
+    bool exists = found == NERR_Success;
+    LogonAttempt attempt;
+    if (count_attempt(exists, user, attempt) != NERR_Success) {
+        // Fail closed: an attempt that is not counted is not made.
         verify_dummy(secret.text());
+        log_error("logon of %s refused: the attempt could not be recorded", name.c_str());
         return logon_failure(ERROR_LOGON_FAILURE);
     }
-    bool right = verify_password(secret.text(), user.password_hash.c_str());
-    DWORD lockout = apply_lockout(user, right);
-    if (lockout != NERR_Success)
-        return logon_failure(lockout);
-    if (!right)
+    // Every refusal costs one verification and answers alike; only the
+    // trace log tells why.
+    const char *reason = reason_not_to_verify(exists, user, secret, attempt);
+    bool right = false;
+    if (reason != nullptr)
+        verify_dummy(secret.text());
+    else if (!(right = verify_password(secret.text(), user.password_hash.c_str())))
+        reason = "wrong password";
+    if (!right) {
+        log_info("logon of %s refused: %s", name.c_str(), reason);
         return logon_failure(ERROR_LOGON_FAILURE);
-    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
-        return logon_failure(ERROR_ACCOUNT_DISABLED);
+    }
+    if ((attempt.counted || user.failed_logons > 0 || user.locked_until != 0) &&
+        clear_failed_logons(user.id) != NERR_Success)
+        log_error("logon of %s: its failed logons could not be cleared", name.c_str());
     upgrade_weak_hash(user, secret);
 
     auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{user.id});
