@@ -150,6 +150,8 @@ int hash_new(const AdminOptions &options, UserRecord &user)
         return ADMIN_FAILED;
     if (password_fault(secret.text()) != 0)
         return admin_fail(ADMIN_FAILED, "the password is not valid UTF-8 or too long");
+    if (secret.length == 0)
+        return service_fail(NERR_PasswordTooShort, user.name);
     std::int64_t minimum = 0;
     if (read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return service_fail(NERR_InternalError, user.name);
@@ -182,6 +184,9 @@ int add(const AdminWords &words, const AdminOptions &options)
     user.name = words[0];
     if (!read_fields(words, user))
         return admin_fail(ADMIN_USAGE, "user add NAME [home=DIR] [comment=TEXT]");
+    // Said before the password is asked for, and nothing is stored.
+    if (DWORD member = user_record_fault(user); member != 0)
+        return admin_fail(ADMIN_FAILED, "%s: %s", user.name.c_str(), admin_member_text(member));
     if (hash_new(options, user) != ADMIN_OK)
         return ADMIN_FAILED;
     DWORD status = insert_user(user);
