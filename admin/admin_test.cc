@@ -332,4 +332,27 @@ TEST_F(AdminTest, ImportKeepsEachHashSoPasswordsStillVerifyAndWeakOnesAreUpgrade
     EXPECT_EQ(admin("import").status, 2);
 }
 
+TEST_F(AdminTest, RefusedValuesAndWeakHashesAreNamedAndTheRestIsImported)
+{
+    AdminRun forged = admin("user add eve comment=Evil\\\"x", "pw-eve\n", "--password-stdin");
+    EXPECT_EQ(forged.status, 1);
+    EXPECT_NE(forged.err.find("comment"), std::string::npos) << forged.err;
+    EXPECT_EQ(admin("user show eve").status, 1);
+
+    std::string des = crypt_with("password", "");
+    write_file(dir.file("passwd"), "ok:x:1000:1000:Fine:/home/ok:/bin/sh\n"
+                                   "bad:x:1001:1001:Evil\" home=\"/etc:/home/bad:/bin/sh\n"
+                                   "old:x:1002:1002:Old:/home/old:/bin/sh\n");
+    write_file(dir.file("shadow"), "ok:" + crypt_with("pw", "$y$") + ":1::::::\nold:" + des +
+                                       ":1::::::\n");
+    std::string files = dir.file("passwd") + " " + dir.file("shadow");
+    AdminRun first = admin("import " + files, "", "--tsv");
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "imported\t1\nbelow_min_uid\t0\nexisting\t0\nmalformed\t0\nrefused\t2\n");
+    EXPECT_NE(first.err.find("line 2 (bad)"), std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("line 3 (old)"), std::string::npos) << first.err;
+    EXPECT_EQ(admin("import --allow-weak " + files, "", "--tsv").out.substr(0, 10), "imported\t1");
+    EXPECT_EQ(stored("old").password_hash, des);
+}
+
 }  // namespace
