@@ -123,13 +123,17 @@ constexpr StatementText STATEMENT_TEXTS[] = {
     {WRITE_POLICY,
      "INSERT INTO policy(name, value) VALUES (?1, ?2)"
      " ON CONFLICT(name) DO UPDATE SET value = excluded.value"},
-    // ?2 now, ?3 the window: a failure outside the window starts a new count.
-    {RECORD_FAILED_LOGON,
-     "UPDATE user_accounts SET failed_logons = CASE WHEN last_failed_logon IS NOT NULL"
-     " AND last_failed_logon > ?2 - ?3 THEN failed_logons + 1 ELSE 1 END,"
-     " last_failed_logon = ?2 WHERE id = ?1"},
-    {LOCK_USER,
-     "UPDATE user_accounts SET locked_until = ?2 WHERE id = ?1 AND failed_logons >= ?3"},
+    {READ_ATTEMPTS,
+     "SELECT failed_logons, last_failed_logon, locked_until FROM user_accounts WHERE id = ?1"},
+    {WRITE_ATTEMPTS,
+     "UPDATE user_accounts SET failed_logons = ?2, last_failed_logon = ?3, locked_until = ?4"
+     " WHERE id = ?1"},
+    // Attempts at names that have no account are counted on a row of their
+    // own, so that they cost the write that an account's attempt costs.
+    {READ_UNKNOWN_ATTEMPTS, "SELECT value FROM policy WHERE name = 'unknown_name_attempts'"},
+    {WRITE_UNKNOWN_ATTEMPTS,
+     "INSERT INTO policy(name, value) VALUES ('unknown_name_attempts', ?1)"
+     " ON CONFLICT(name) DO UPDATE SET value = excluded.value"},
     {CLEAR_FAILED_LOGONS,
      "UPDATE user_accounts SET failed_logons = 0, last_failed_logon = NULL,"
      " locked_until = NULL WHERE id = ?1"},

@@ -52,4 +52,28 @@ TEST_F(HashUpgrade, OnlyARightPasswordRehashesAndThePasswordAgeStays)
     EXPECT_EQ(logon(u"old", u"pw-old"), ERROR_SUCCESS);
 }
 
+TEST(HashCost, SettingsAboveAboutFourDefaultChecksAreRefused)
+{
+    for (const char *cheap : {"$5$rounds=100000$salt$", "$6$salt$", "$2b$10$abcdefghijklmnopqrstuu",
+                              "$y$j9T$abcdefgh$", "$y$jBT$abcdefgh$", "$1$abc$", "ab", "!$2b$17$x"})
+        EXPECT_TRUE(hash_cost_is_bounded(cheap)) << cheap;
+    for (const char *costly : {"$5$rounds=20000000$salt$", "$6$rounds=100001$salt$",
+                               "$2b$17$abcdefghijklmnopqrstuu", "$y$jCT$abcdefgh$",
+                               "$sha1$251388$abcdefgh$", "$7$CU..../....abcdefgh$",
+                               "$md5,rounds=60000$abcdefgh$"})
+        EXPECT_FALSE(hash_cost_is_bounded(costly)) << costly;
+}
+
+TEST_F(HashUpgrade, ATruncatingMatchIsNeverStoredAsTheWholePassword)
+{
+    std::string des = hash_with("password", "");
+    ASSERT_TRUE(hash_is_des_family(des.c_str())) << des;
+    ASSERT_EQ(insert_user(stored_user("des", des)), NERR_Success);
+    EXPECT_EQ(logon(u"des", u"password-and-more"), ERROR_SUCCESS);
+    UserRecord after;
+    ASSERT_EQ(find_user("des", after), NERR_Success);
+    EXPECT_EQ(after.password_hash, des);
+    EXPECT_EQ(logon(u"des", u"password"), ERROR_SUCCESS);
+}
+
 }  // namespace

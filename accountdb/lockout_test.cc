@@ -1,4 +1,5 @@
 // The lockout policy as LogonUserW applies it, on a fixed clock.
+#include "accountdb/password_hash.h"
 #include "accountdb/service_test_support.h"
 
 namespace {
@@ -47,11 +48,11 @@ TEST_F(Lockout, ThresholdLocksEvenTheRightPasswordUntilTheDurationEnds)
     EXPECT_EQ(ann().locked_until, 0);
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
     EXPECT_EQ(ann().locked_until, START + 900);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
-    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
 
     account_clock_fixed = START + 899;
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
     account_clock_fixed = START + 900;
     EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
     UserRecord after = ann();
@@ -75,18 +76,67 @@ TEST_F(Lockout, FailuresOutsideTheWindowStartANewCount)
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
     account_clock_fixed = START + 159;
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
 }
 
 TEST_F(Lockout, ANewPasswordClearsTheLock)
 {
     set_policy(1, 600, 900);
     EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
-    EXPECT_EQ(logon(u"ann", u"right"), ERROR_ACCOUNT_LOCKED_OUT);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
     USER_INFO_1 info = user_info(u"ann", u"fresh");
     ASSERT_EQ(NetUserSetInfo(nullptr, u"ann", 1, reinterpret_cast<LPBYTE>(&info), nullptr),
               NERR_Success);
     EXPECT_EQ(logon(u"ann", u"fresh"), ERROR_SUCCESS);
+}
+
+TEST_F(Lockout, GuessesStillHashingTakeTheAllowedAttemptsSoNoLaterGuessIsVerified)
+{
+    set_policy(3, 600, 900);
+    LockoutPolicy policy;
+    ASSERT_EQ(read_lockout_policy(policy), NERR_Success);
+    for (int i = 0; i < 3; ++i) {
+        LogonAttempt attempt;
+        ASSERT_EQ(count_logon_attempt(ann().id, policy, START, attempt), NERR_Success);
+        EXPECT_TRUE(attempt.admitted);
+    }
+    PasswordCounters before = password_counters;
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(password_counters.crypt_calls - before.crypt_calls, 1);
+    EXPECT_EQ(password_counters.dummy_verifies - before.dummy_verifies, 1);
+    EXPECT_EQ(ann().locked_until, START + 900);
+}
+
+TEST_F(Lockout, TheRightPasswordOnTheLastAllowedAttemptGetsIn)
+{
+    set_policy(3, 600, 900);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+    EXPECT_EQ(ann().failed_logons, 0);
+    EXPECT_EQ(ann().locked_until, 0);
+}
+
+TEST_F(Lockout, AnAttemptThatCannotBeCountedFailsClosedAndSaysWhy)
+{
+    set_policy(3, 600, 900);
+    std::string trace = start_trace();
+    ASSERT_EQ(sqlite3_exec(account_db_connection(), "PRAGMA query_only=1", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"nobody", u"right"), ERROR_LOGON_FAILURE);
+    EXPECT_NE(read_file(trace).find("ERROR"), std::string::npos);
+}
+
+TEST_F(Lockout, OffAFailedOrRightCheckWritesNothing)
+{
+    sqlite3 *connection = account_db_connection();
+    sqlite3_int64 changes = sqlite3_total_changes64(connection);
+    EXPECT_EQ(logon(u"ann", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"nobody", u"wrong"), ERROR_LOGON_FAILURE);
+    EXPECT_EQ(logon(u"ann", u"right"), ERROR_SUCCESS);
+    EXPECT_EQ(sqlite3_total_changes64(connection), changes);
 }
 
 }  // namespace

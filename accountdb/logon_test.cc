@@ -64,14 +64,14 @@ TEST_F(Logon, WrongPasswordAndMissingNameFailAlikeWithTheSameWork)
     EXPECT_EQ(invalid_name.dummy_verifies, 1);
 }
 
-TEST_F(Logon, DisabledAccountSaysSoOnlyForTheRightPassword)
+TEST_F(Logon, DisabledAccountRefusesTheRightPasswordAsAWrongOne)
 {
     USER_INFO_1 info = user_info(u"carol", u"pw-carol");
     info.usri1_flags |= UF_ACCOUNTDISABLE;
     ASSERT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr), NERR_Success);
     HANDLE token = &info;
     EXPECT_EQ(LogonUserW(u"carol", nullptr, u"pw-carol", 2, 0, &token), FALSE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCOUNT_DISABLED);
+    EXPECT_EQ(GetLastError(), ERROR_LOGON_FAILURE);
     EXPECT_EQ(token, nullptr);
     EXPECT_EQ(logon(u"carol", u"pw-wrong"), ERROR_LOGON_FAILURE);
 }
@@ -165,6 +165,40 @@ TEST_F(Logon, DomainMustBeThisComputer)
         EXPECT_EQ(LogonUserW(u"fred", domain, u"pw-fred", 2, 0, &token), FALSE);
         EXPECT_EQ(GetLastError(), ERROR_NO_SUCH_DOMAIN);
     }
+}
+
+TEST_F(Logon, EmptyPasswordsNeverCheckAndCostTheDummy)
+{
+    std::string empty_hash;
+    ASSERT_EQ(hash_password("", empty_hash), 0);
+    ASSERT_EQ(insert_user(stored_user("blank", empty_hash)), NERR_Success);
+    CryptWork work = work_of([] { EXPECT_EQ(logon(u"blank", u""), ERROR_LOGON_FAILURE); });
+    EXPECT_EQ(work.dummy_verifies, 1);
+    EXPECT_EQ(work.crypt_calls, 1);
+
+    USER_INFO_1 info = user_info(u"nopass", nullptr);
+    ASSERT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr), NERR_Success);
+    EXPECT_EQ(logon(u"nopass", u""), ERROR_LOGON_FAILURE);
+    info.usri1_password = wide(u"");
+    EXPECT_EQ(NetUserSetInfo(nullptr, u"nopass", 1, reinterpret_cast<LPBYTE>(&info), nullptr),
+              NERR_PasswordTooShort);
+}
+
+TEST_F(Logon, CostlyHashesNeverRunAndWeakOnesCostTheDefaultToo)
+{
+    std::string costly = "$2b$17$abcdefghijklmnopqrstuuWG29KuyeAicPCJODk1zjyGvyQUU2awu";
+    EXPECT_EQ(insert_user(stored_user("slow", costly)), ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(insert_user(stored_user("slow")), NERR_Success);
+    std::string sql = "UPDATE user_accounts SET password_hash = '" + costly + "'";
+    ASSERT_EQ(sqlite3_exec(account_db_connection(), sql.c_str(), nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    CryptWork slow = work_of([] { EXPECT_EQ(logon(u"slow", u"any"), ERROR_LOGON_FAILURE); });
+    EXPECT_EQ(slow.crypt_calls, 1);
+    EXPECT_EQ(slow.dummy_verifies, 1);
+
+    ASSERT_EQ(insert_user(stored_user("md5", crypt_with("pw", "$1$abc$"))), NERR_Success);
+    CryptWork weak = work_of([] { EXPECT_EQ(logon(u"md5", u"wrong"), ERROR_LOGON_FAILURE); });
+    EXPECT_EQ(weak.dummy_verifies, 1);
 }
 
 }  // namespace

@@ -27,8 +27,29 @@ int hash_password(const char *password, std::string &hash);
 
 // True when password matches stored_hash. A stored value that is no hash
 // libxcrypt accepts (empty, "*", "!", "!" before a hash, an unknown method)
-// never matches and costs one dummy verification instead.
+// or a hash above the cost bound never matches and costs one dummy
+// verification instead. A weak hash costs the dummy verification as well,
+// so that the time of a check does not tell the method.
 bool verify_password(const char *password, const char *stored_hash);
+
+// A check may cost about four times one against a new hash (yescrypt at its
+// default cost), and no more: yescrypt N up to 4 times the default with the
+// default r and no further parameters, sha256crypt and sha512crypt up to
+// 100,000 rounds, bcrypt up to cost 10, sha1crypt up to 100,000 rounds,
+// SunMD5 up to 50,000 extra rounds, BSDi up to 500,000 rounds, scrypt up to
+// N = 2^13 with the default r and p. Methods of fixed cost pass, and so do
+// values libxcrypt refuses without work (unknown or disabled methods).
+bool hash_cost_is_bounded(const char *stored_hash);
+
+// DES and bigcrypt: their hashes are 13 characters (and 11 more per further
+// 8 characters of bigcrypt), without a '$' or '_' method prefix. Only the
+// first 8 characters of the password (of each block) count.
+bool hash_is_des_family(const char *stored_hash);
+
+// True when a password of password_length bytes may match stored_hash
+// though only a part of it was verified: DES and bigcrypt, and bcrypt past
+// its 72 bytes. A logon must never rehash from such a match.
+bool hash_truncates_password(const char *stored_hash, std::size_t password_length);
 
 // True for a hash of a method weaker than the default (md5crypt,
 // sha256crypt, sha512crypt, bcrypt and others libxcrypt calls legacy) or a

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr const char NO_PASSWORD_HASH[] = "!";
+
 // The policy table's names of the policy keys, which stored files hold.
 constexpr const char *POLICY_NAMES[] = {
     POLICY_MIN_PASSWORD_LENGTH,
@@ -86,11 +88,14 @@ DWORD invalid_parameter(DWORD *parm_err, DWORD member)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The new hash (or the imported one), into user.
+// The new hash (or the imported one), into user; neither leaves a value
+// that no password matches, as shadow files mark it, until one is set.
 DWORD hash_new_password(const StorePassword &password, UserRecord &user)
 {
     if (password.hash != nullptr) {
         user.password_hash = password.hash;
+    } else if (password.text == nullptr) {
+        user.password_hash = NO_PASSWORD_HASH;
     } else if (hash_password(password.text, user.password_hash) != 0) {
         log_error("password hashing failed: %s", std::strerror(errno));
         return NERR_InternalError;
@@ -156,27 +161,45 @@ DWORD sqlite_store_write_policy(PolicyKey key, std::int64_t value)
     return write_policy(policy_name(key), value);
 }
 
-// NERR_Success when the logon may go on. A lock answers the same whether
-// or not the password is right; failures count only while the policy is on.
-DWORD apply_lockout(const UserRecord &user, bool right)
+// Counts the attempt before any hashing while the lockout policy is on;
+// with it off nothing is written, and only a lock left from before refuses.
+DWORD count_attempt(bool exists, const UserRecord &user, LogonAttempt &attempt)
 {
-    std::int64_t now = account_clock();
-    if (user.locked_until > now)
-        return ERROR_ACCOUNT_LOCKED_OUT;
-    if (right)
-        return user.failed_logons > 0 || user.locked_until != 0 ? clear_failed_logons(user.id)
-                                                                 : NERR_Success;
     LockoutPolicy policy;
     DWORD status = read_lockout_policy(policy);
-    if (status != NERR_Success || policy.threshold <= 0)
+    if (status != NERR_Success)
         return status;
-    return record_failed_logon(user.id, policy, now);
+    std::int64_t now = account_clock();
+    if (policy.threshold > 0)
+        return count_logon_attempt(exists ? user.id : 0, policy, now, attempt);
+    attempt.admitted = !exists || user.locked_until <= now;
+    return NERR_Success;
+}
+
+// What a check refused before the stored hash is consulted comes to, or
+// RIGHT when the hash is to be consulted.
+LogonVerdict refusal(bool exists, const UserRecord &user, const char *password,
+                     const LogonAttempt &attempt, const char *&reason)
+{
+    reason = nullptr;
+    if (!exists)
+        return reason = "no such account", LogonVerdict::UNKNOWN;
+    if (!attempt.admitted)
+        return reason = "account locked", LogonVerdict::LOCKED;
+    if (password[0] == '\0')
+        return reason = "empty password", LogonVerdict::WRONG;
+    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
+        return reason = "account disabled", LogonVerdict::DISABLED;
+    return LogonVerdict::RIGHT;
 }
 
 // A failed upgrade leaves the old hash, which still verifies; it is traced.
+// A match of a method that reads only part of the password proves nothing
+// about the rest, so it is never stored as the whole.
 void upgrade_weak_hash(const UserRecord &user, const char *password)
 {
-    if (!hash_is_weak(user.password_hash.c_str()))
+    const char *stored = user.password_hash.c_str();
+    if (!hash_is_weak(stored) || hash_truncates_password(stored, std::strlen(password)))
         return;
     std::string stronger;
     if (hash_password(password, stronger) != 0) {
@@ -186,12 +209,8 @@ void upgrade_weak_hash(const UserRecord &user, const char *password)
     upgrade_password_hash(user.id, user.password_hash, stronger);
 }
 
-LogonVerdict refused(LogonVerdict verdict, std::string_view name, const char *reason)
-{
-    log_info("Logon of %.*s refused: %s", static_cast<int>(name.size()), name.data(), reason);
-    return verdict;
-}
-
+// Every refusal costs one verification and answers alike to the client;
+// only the trace log tells why.
 LogonVerdict sqlite_store_verify_logon(std::string_view name, const char *password,
                                        StoreAccount &account, DWORD &error)
 {
@@ -201,23 +220,28 @@ LogonVerdict sqlite_store_verify_logon(std::string_view name, const char *passwo
         error = found;
         return LogonVerdict::STORE_ERROR;
     }
-    // A missing name costs what a wrong password costs.
-    if (found == NERR_UserNotFound) {
+    bool exists = found == NERR_Success;
+    std::string shown(name);
+    LogonAttempt attempt;
+    if (count_attempt(exists, user, attempt) != NERR_Success) {
+        // Fail closed: an attempt that is not counted is not made.
         verify_dummy(password);
-        return LogonVerdict::UNKNOWN;
-    }
-    bool right = verify_password(password, user.password_hash.c_str());
-    DWORD lockout = apply_lockout(user, right);
-    if (lockout == ERROR_ACCOUNT_LOCKED_OUT)
-        return refused(LogonVerdict::LOCKED, name, "account locked");
-    if (lockout != NERR_Success) {
-        error = lockout;
-        return LogonVerdict::STORE_ERROR;
-    }
-    if (!right)
+        log_error("logon of %s refused: the attempt could not be recorded", shown.c_str());
         return LogonVerdict::WRONG;
-    if ((user.flags & UF_ACCOUNTDISABLE) != 0)
-        return refused(LogonVerdict::DISABLED, name, "account disabled");
+    }
+    const char *reason = nullptr;
+    LogonVerdict verdict = refusal(exists, user, password, attempt, reason);
+    if (verdict != LogonVerdict::RIGHT)
+        verify_dummy(password);
+    else if (!verify_password(password, user.password_hash.c_str()))
+        verdict = LogonVerdict::WRONG, reason = "wrong password";
+    if (verdict != LogonVerdict::RIGHT) {
+        log_info("logon of %s refused: %s", shown.c_str(), reason);
+        return verdict;
+    }
+    if ((attempt.counted || user.failed_logons > 0 || user.locked_until != 0) &&
+        clear_failed_logons(user.id) != NERR_Success)
+        log_error("logon of %s: its failed logons could not be cleared", shown.c_str());
     upgrade_weak_hash(user, password);
     account = std::move(user);
     return LogonVerdict::RIGHT;

@@ -74,7 +74,7 @@ DWORD step_done(sqlite3_stmt *statement, const char *action)
 
 bool optional_member_fits(const std::optional<std::string> &text)
 {
-    return !text || text_member_is_valid(*text);
+    return !text || value_is_storable(*text);
 }
 
 }  // namespace
@@ -82,15 +82,15 @@ bool optional_member_fits(const std::optional<std::string> &text)
 DWORD user_fields_fault(const UserRecord &user)
 {
     if (user.priv > USER_PRIV_ADMIN)
-        return PARM_PRIV;
+        return MEMBER_PRIV;
     if (!optional_member_fits(user.home_dir))
-        return PARM_HOME_DIR;
+        return MEMBER_HOME_DIR;
     if (!optional_member_fits(user.comment))
-        return PARM_COMMENT;
+        return MEMBER_COMMENT;
     if (!user_flags_are_valid(user.flags))
-        return PARM_FLAGS;
+        return MEMBER_FLAGS;
     if (!optional_member_fits(user.script_path))
-        return PARM_SCRIPT_PATH;
+        return MEMBER_SCRIPT_PATH;
     return 0;
 }
 
@@ -275,6 +275,115 @@ DWORD add_member(std::int64_t group_id, const std::string &member)
     return insert_membership(group_id, user_id);
 }
 
+
+// failed_logons, last_failed_logon and locked_until of one account; absent
+// times are 0.
+struct AttemptRow {
+    std::int64_t failed = 0;
+    std::int64_t last_failed = 0;
+    std::int64_t locked_until = 0;
+};
+
+void bind_time(sqlite3_stmt *statement, int index, std::int64_t time)
+{
+    if (time == 0)
+        sqlite3_bind_null(statement, index);
+    else
+        sqlite3_bind_int64(statement, index, time);
+}
+
+// NERR_UserNotFound when the account went meanwhile.
+DWORD read_attempts(std::int64_t user_id, AttemptRow &row)
+{
+    sqlite3_stmt *statement = account_db_statement(READ_ATTEMPTS);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, user_id);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE)
+        return NERR_UserNotFound;
+    if (result != SQLITE_ROW)
+        return account_db_failure("cannot read failed logons", result);
+    row.failed = sqlite3_column_int64(statement, 0);
+    row.last_failed = sqlite3_column_int64(statement, 1);
+    row.locked_until = sqlite3_column_int64(statement, 2);
+    return NERR_Success;
+}
+
+DWORD write_attempts(std::int64_t user_id, const AttemptRow &row)
+{
+    sqlite3_stmt *statement = account_db_statement(WRITE_ATTEMPTS);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, user_id);
+    sqlite3_bind_int64(statement, 2, row.failed);
+    bind_time(statement, 3, row.last_failed);
+    bind_time(statement, 4, row.locked_until);
+    return step_done(statement, "cannot count a failed logon");
+}
+
+// The row after one more attempt at now; unchanged when the attempt is
+// refused, which still writes it so that a refusal costs what an admission
+// costs.
+AttemptRow next_attempts(const AttemptRow &row, const LockoutPolicy &policy, std::int64_t now,
+                         LogonAttempt &attempt)
+{
+    if (row.locked_until > now)
+        return row;
+    bool lock_ended = row.locked_until != 0;
+    bool in_window = row.last_failed != 0 && row.last_failed > now - policy.window;
+    std::int64_t before = lock_ended || !in_window ? 0 : row.failed;
+    if (before >= policy.threshold)
+        return row;
+    AttemptRow next;
+    next.failed = before + 1;
+    next.last_failed = now;
+    next.locked_until = next.failed >= policy.threshold ? now + policy.duration : 0;
+    attempt.admitted = true;
+    attempt.counted = true;
+    return next;
+}
+
+DWORD count_account_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+                            LogonAttempt &attempt)
+{
+    AttemptRow row;
+    DWORD status = read_attempts(user_id, row);
+    if (status == NERR_UserNotFound)
+        return NERR_Success;  // refused: the account is gone
+    if (status != NERR_Success)
+        return status;
+    return write_attempts(user_id, next_attempts(row, policy, now, attempt));
+}
+
+// Wraps long before SQLite's integers would.
+constexpr std::int64_t UNKNOWN_ATTEMPTS_WRAP = 1000000000;
+
+DWORD count_unknown_name_attempt(LogonAttempt &attempt)
+{
+    std::int64_t count = 0;
+    {
+        sqlite3_stmt *statement = account_db_statement(READ_UNKNOWN_ATTEMPTS);
+        if (statement == nullptr)
+            return NERR_InternalError;
+        StatementScope scope(statement);
+        int result = sqlite3_step(statement);
+        if (result != SQLITE_ROW && result != SQLITE_DONE)
+            return account_db_failure("cannot read failed logons", result);
+        count = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+    }
+    sqlite3_stmt *statement = account_db_statement(WRITE_UNKNOWN_ATTEMPTS);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    StatementScope scope(statement);
+    sqlite3_bind_int64(statement, 1, (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
+    DWORD status = step_done(statement, "cannot count a failed logon");
+    attempt.admitted = status == NERR_Success;
+    return status;
+}
+
 }  // namespace
 
 std::int64_t account_clock_fixed = 0;
@@ -296,33 +405,19 @@ DWORD read_lockout_policy(LockoutPolicy &policy)
     return NERR_Success;
 }
 
-DWORD record_failed_logon(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now)
+DWORD count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+                          LogonAttempt &attempt)
 {
+    attempt = LogonAttempt{};
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
     DbTransaction transaction;
     if (db_begin_write(transaction) != NERR_Success)
         return NERR_InternalError;
-    sqlite3_stmt *count = account_db_statement(RECORD_FAILED_LOGON);
-    sqlite3_stmt *lock = account_db_statement(LOCK_USER);
-    if (count == nullptr || lock == nullptr)
-        return NERR_InternalError;
-    {
-        StatementScope scope(count);
-        sqlite3_bind_int64(count, 1, user_id);
-        sqlite3_bind_int64(count, 2, now);
-        sqlite3_bind_int64(count, 3, policy.window);
-        if (step_done(count, "cannot count a failed logon") != NERR_Success)
-            return NERR_InternalError;
-    }
-    {
-        StatementScope scope(lock);
-        sqlite3_bind_int64(lock, 1, user_id);
-        sqlite3_bind_int64(lock, 2, now + policy.duration);
-        sqlite3_bind_int64(lock, 3, policy.threshold);
-        if (step_done(lock, "cannot lock an account") != NERR_Success)
-            return NERR_InternalError;
-    }
+    DWORD status = user_id == 0 ? count_unknown_name_attempt(attempt)
+                                : count_account_attempt(user_id, policy, now, attempt);
+    if (status != NERR_Success)
+        return status;
     return db_commit(transaction);
 }
 
@@ -355,15 +450,17 @@ DWORD clear_failed_logons(std::int64_t user_id)
 
 DWORD user_record_fault(const UserRecord &user)
 {
-    if (!name_is_valid(user.name))
-        return PARM_NAME;
+    if (!name_is_addressable(user.name))
+        return MEMBER_NAME;
+    if (!hash_cost_is_bounded(user.password_hash.c_str()))
+        return MEMBER_PASSWORD;
     return user_fields_fault(user);
 }
 
 DWORD password_fault(std::string_view password)
 {
     if (password.size() > PASSWORD_BYTES_MAX || !text_member_is_valid(password))
-        return PARM_PASSWORD;
+        return MEMBER_PASSWORD;
     return 0;
 }
 

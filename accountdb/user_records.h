@@ -11,17 +11,9 @@
 #include <vector>
 
 #include "platform/account_backend.h"
+#include "platform/parameter_number.h"
 #include "platform/win_types.h"
 
-// Members' indexes for ERROR_INVALID_PARAMETER, as the service reports them.
-constexpr DWORD PARM_NAME = 1;
-constexpr DWORD PARM_PASSWORD = 2;
-constexpr DWORD PARM_PASSWORD_AGE = 3;
-constexpr DWORD PARM_PRIV = 4;
-constexpr DWORD PARM_HOME_DIR = 5;
-constexpr DWORD PARM_COMMENT = 6;
-constexpr DWORD PARM_FLAGS = 7;
-constexpr DWORD PARM_SCRIPT_PATH = 8;
 
 // Policy names; a missing one reads as 0.
 constexpr const char POLICY_MIN_PASSWORD_LENGTH[] = "min_password_length";
@@ -49,20 +41,35 @@ struct LockoutPolicy {
 };
 DWORD read_lockout_policy(LockoutPolicy &policy);
 
-// Counts a wrong password of the user at now, and locks the account until
-// now + duration when the count reaches the threshold.
-DWORD record_failed_logon(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now);
+struct LogonAttempt {
+    bool admitted = false;  // the password may be verified
+    bool counted = false;   // a failure was counted that a right password clears
+};
+
+// Counts one attempt at the user's password before it is verified, in one
+// write transaction that also reads the lock, so that parallel guesses each
+// take one of the allowed attempts. An attempt is admitted while the
+// failures before it are fewer than the threshold (failures older than the
+// window, or from before a lock that has ended, count as none); the attempt
+// that reaches the threshold locks the account until now + duration at once,
+// and a right password then clears the count and the lock. A locked account
+// is refused, at the same cost. user_id 0 stands for a name without account:
+// admitted, and counted on a row of its own so that it costs the same write.
+DWORD count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+                          LogonAttempt &attempt);
 // Replaces the user's hash old_hash (and only that) with new_hash.
 DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
                             const std::string &new_hash);
 // Forgets the failures and any lock.
 DWORD clear_failed_logons(std::int64_t user_id);
 
-// 0, or the index of the first faulty member among name, priv, home
-// directory, comment, flags and script path; user_fields_fault skips the name.
+// 0, or the index of the first faulty member among name (one a new account
+// may take), password hash (one above the cost bound), priv, home
+// directory, comment, flags and script path (values a reply can carry);
+// user_fields_fault checks only priv and what follows.
 DWORD user_record_fault(const UserRecord &user);
 DWORD user_fields_fault(const UserRecord &user);
-// 0, or PARM_PASSWORD when libxcrypt or the service could not take it.
+// 0, or MEMBER_PASSWORD when libxcrypt or the service could not take it.
 DWORD password_fault(std::string_view password);
 
 // NERR_UserNotFound when there is no user of that name in any case.

@@ -181,6 +181,8 @@ struct MemberCase {
 const std::u16string TEXT_256(256, u'x');
 const std::u16string TEXT_257(257, u'x');
 const std::u16string EURO_PASSWORD(171, u'€');  // 171 units, 513 bytes
+const std::u16string CJK_510(170, u'漢');        // 510 bytes, what a reply carries
+const std::u16string CJK_513(171, u'漢');
 
 const MemberCase MEMBER_CASES[] = {
     {"name of 256", [](USER_INFO_1 &i) { i.usri1_name = const_cast<LPWSTR>(TEXT_256.c_str()); }, 0},
@@ -215,6 +217,18 @@ const MemberCase MEMBER_CASES[] = {
      [](USER_INFO_1 &i) { i.usri1_script_path = const_cast<LPWSTR>(TEXT_256.c_str()); }, 0},
     {"script of 257",
      [](USER_INFO_1 &i) { i.usri1_script_path = const_cast<LPWSTR>(TEXT_257.c_str()); }, 8},
+    {"space in name", [](USER_INFO_1 &i) { i.usri1_name = wide(u"a b"); }, 1},
+    {"quote in name", [](USER_INFO_1 &i) { i.usri1_name = wide(u"a\"b"); }, 1},
+    {"equals sign in name", [](USER_INFO_1 &i) { i.usri1_name = wide(u"a=b"); }, 1},
+    {"quote in home", [](USER_INFO_1 &i) { i.usri1_home_dir = wide(u"/h\" x=\""); }, 5},
+    {"forged field in comment",
+     [](USER_INFO_1 &i) { i.usri1_comment = wide(u"Evil\" home=\"/etc/shadow"); }, 6},
+    {"line feed in comment", [](USER_INFO_1 &i) { i.usri1_comment = wide(u"a\nb"); }, 6},
+    {"DEL in script", [](USER_INFO_1 &i) { i.usri1_script_path = wide(u"a\x7f"); }, 8},
+    {"comment of 510 bytes",
+     [](USER_INFO_1 &i) { i.usri1_comment = const_cast<LPWSTR>(CJK_510.c_str()); }, 0},
+    {"comment of 513 bytes",
+     [](USER_INFO_1 &i) { i.usri1_comment = const_cast<LPWSTR>(CJK_513.c_str()); }, 6},
     {"first fault wins",
      [](USER_INFO_1 &i) {
          i.usri1_priv = 7;
@@ -261,7 +275,7 @@ TEST_F(UserService, SetInfoChecksMembersButIgnoresTheName)
 
 TEST_F(UserService, MinimumPasswordLengthFromTheDatabase)
 {
-    EXPECT_EQ(add_user(u"blank", u""), NERR_Success);  // 0 for a new database
+    EXPECT_EQ(add_user(u"blank", u""), NERR_PasswordTooShort);  // whatever the minimum
     ASSERT_EQ(write_policy(POLICY_MIN_PASSWORD_LENGTH, 8), NERR_Success);
     EXPECT_EQ(add_user(u"short", u"1234567"), NERR_PasswordTooShort);
     EXPECT_EQ(add_user(u"short", u"€€€€€€€"), NERR_PasswordTooShort);  // characters, not bytes
@@ -293,7 +307,7 @@ TEST_F(UserService, SetInfoUpdatesMembersAndPasswordOnlyWhenGiven)
         EXPECT_EQ(narrow(buffer.users()->usri1_comment), "changed");
         EXPECT_EQ(buffer.users()->usri1_flags & UF_ACCOUNTDISABLE, UF_ACCOUNTDISABLE);
     }
-    EXPECT_EQ(logon(u"changing", u"first-pw"), ERROR_ACCOUNT_DISABLED);
+    EXPECT_EQ(logon(u"changing", u"first-pw"), ERROR_LOGON_FAILURE);
 
     info.usri1_flags = UF_SCRIPT | UF_NORMAL_ACCOUNT;
     info.usri1_password = wide(u"second-pw");

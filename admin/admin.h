@@ -33,3 +33,5 @@ extern const AccountBackend *admin_store;
 int admin_fail(int status, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 // The message of a service result code, for admin_fail.
 const char *admin_status_text(unsigned long status);
+// Why the store refuses the member that user_record_fault names.
+const char *admin_member_text(unsigned long member);

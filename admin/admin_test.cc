@@ -176,7 +176,7 @@ TEST_F(AdminTest, DisableEnableUnlockAndDeleteChangeWhatTheModuleSees)
 {
     ASSERT_EQ(admin("user add fay", "pw-fay\n", "--password-stdin").status, 0);
     ASSERT_EQ(admin("user disable fay").status, 0);
-    EXPECT_EQ(module_logon(u"fay", u"pw-fay"), ERROR_ACCOUNT_DISABLED);
+    EXPECT_EQ(module_logon(u"fay", u"pw-fay"), ERROR_LOGON_FAILURE);
     EXPECT_EQ(admin("user list", "", "--tsv").out.substr(0, 13), "fay\tdisabled\t");
     ASSERT_EQ(admin("user enable fay").status, 0);
     EXPECT_EQ(module_logon(u"fay", u"pw-fay"), ERROR_SUCCESS);
@@ -300,7 +300,7 @@ TEST_F(AdminTest, ImportKeepsEachHashSoPasswordsStillVerifyAndWeakOnesAreUpgrade
     AdminRun imported = admin("import " + dir.file("passwd") + " " + dir.file("shadow"), "",
                               "--tsv");
     ASSERT_EQ(imported.status, 0) << imported.err;
-    EXPECT_EQ(imported.out, "imported\t5\nbelow_min_uid\t1\nexisting\t1\nmalformed\t1\n");
+    EXPECT_EQ(imported.out, "imported\t5\nbelow_min_uid\t1\nexisting\t1\nmalformed\t1\nrefused\t0\n");
 
     EXPECT_EQ(stored("yan").comment, "Yan Yes");
     EXPECT_EQ(stored("yan").home_dir, "/home/yan");
@@ -325,11 +325,34 @@ TEST_F(AdminTest, ImportKeepsEachHashSoPasswordsStillVerifyAndWeakOnesAreUpgrade
     // A second run finds them all present.
     AdminRun again = admin("import --min-uid 0 " + dir.file("passwd") + " " + dir.file("shadow"));
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, "imported 1; skipped: 0 below the minimum uid, 6 existing, 1 malformed\n");
+    EXPECT_EQ(again.out, "imported 1; skipped: 0 below the minimum uid, 6 existing, 1 malformed, 0 refused\n");
     EXPECT_EQ(module_logon(u"root", u"root"), ERROR_SUCCESS);
     EXPECT_EQ(admin("import " + dir.file("absent")).status, 1);
     EXPECT_EQ(admin("import --min-uid x " + dir.file("passwd")).status, 2);
     EXPECT_EQ(admin("import").status, 2);
+}
+
+TEST_F(AdminTest, RefusedValuesAndWeakHashesAreNamedAndTheRestIsImported)
+{
+    AdminRun forged = admin("user add eve comment=Evil\\\"x", "pw-eve\n", "--password-stdin");
+    EXPECT_EQ(forged.status, 1);
+    EXPECT_NE(forged.err.find("comment"), std::string::npos) << forged.err;
+    EXPECT_EQ(admin("user show eve").status, 1);
+
+    std::string des = crypt_with("password", "");
+    write_file(dir.file("passwd"), "ok:x:1000:1000:Fine:/home/ok:/bin/sh\n"
+                                   "bad:x:1001:1001:Evil\" home=\"/etc:/home/bad:/bin/sh\n"
+                                   "old:x:1002:1002:Old:/home/old:/bin/sh\n");
+    write_file(dir.file("shadow"), "ok:" + crypt_with("pw", "$y$") + ":1::::::\nold:" + des +
+                                       ":1::::::\n");
+    std::string files = dir.file("passwd") + " " + dir.file("shadow");
+    AdminRun first = admin("import " + files, "", "--tsv");
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "imported\t1\nbelow_min_uid\t0\nexisting\t0\nmalformed\t0\nrefused\t2\n");
+    EXPECT_NE(first.err.find("line 2 (bad)"), std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("line 3 (old)"), std::string::npos) << first.err;
+    EXPECT_EQ(admin("import --allow-weak " + files, "", "--tsv").out.substr(0, 10), "imported\t1");
+    EXPECT_EQ(stored("old").password_hash, des);
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
-// lodgate-admin import [--min-uid N] PASSWD [SHADOW]
+// lodgate-admin import [--min-uid N] [--allow-weak] PASSWD [SHADOW]
 //
 // passwd lines: name:password:uid:gid:gecos:home:shell
 // shadow lines: name:hash:... (the hash is kept as it is, so that users keep
 // their passwords; "!" and "*" entries stay locked)
+//
+// A line whose name, values or hash the store refuses is named on standard
+// error with the reason and left out; the others are imported. DES and
+// bigcrypt hashes, which check only 8 characters of a password, are refused
+// unless --allow-weak.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -14,15 +19,15 @@
 
 #include <unistd.h>
 
-#include "platform/account_names.h"
-#include "accountdb/user_records.h"
+#include "accountdb/password_hash.h"
 #include "admin/admin.h"
 #include "config/settings.h"
+#include "platform/account_names.h"
+#include "platform/parameter_number.h"
 #include "platform/win_types.h"
 
 namespace {
 
-constexpr std::int64_t DEFAULT_MIN_UID = 1000;
 // Only files this large earn a progress line.
 constexpr std::size_t PROGRESS_EVERY = 1000;
 constexpr const char LOCKED_HASH[] = "!";
@@ -34,7 +39,16 @@ struct ImportCounts {
     std::size_t below_min_uid = 0;
     std::size_t existing = 0;
     std::size_t malformed = 0;
+    std::size_t refused = 0;
 };
+
+struct ImportOptions {
+    std::int64_t min_uid = 1000;
+    bool allow_weak = false;
+};
+
+constexpr const char DES_REFUSAL[] =
+    "a DES or bigcrypt hash checks only 8 characters of a password (--allow-weak takes it)";
 
 std::vector<std::string> split_fields(const std::string &line)
 {
@@ -49,15 +63,22 @@ std::vector<std::string> split_fields(const std::string &line)
     }
 }
 
-bool read_lines(const std::string &path, std::vector<std::string> &lines)
+// The lines that are neither empty nor comments, and when numbers is given
+// their numbers in the file.
+bool read_lines(const std::string &path, std::vector<std::string> &lines,
+                std::vector<std::size_t> *numbers = nullptr)
 {
     std::ifstream file(path);
     if (!file)
         return false;
     std::string line;
-    while (std::getline(file, line))
-        if (!line.empty() && line[0] != '#')
-            lines.push_back(line);
+    for (std::size_t number = 1; std::getline(file, line); ++number) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        lines.push_back(line);
+        if (numbers != nullptr)
+            numbers->push_back(number);
+    }
     return !file.bad();
 }
 
@@ -110,9 +131,37 @@ std::string stored_hash(const std::string &name, const std::string &passwd_field
     return hash.empty() ? std::string(LOCKED_HASH) : hash;
 }
 
-// The record of one passwd line, or false with the count it falls under.
-bool user_of_line(const std::string &line, const std::map<std::string, std::string> &hashes,
-                  std::int64_t min_uid, UserRecord &user, std::size_t *&skip, ImportCounts &counts)
+// The member that no store takes, or 0: names and values the protocol
+// cannot carry, hashes that cost more than a check may.
+DWORD import_fault(const StoreImport &user)
+{
+    const StoreAccount &account = user.account;
+    if (!name_is_addressable(account.name))
+        return MEMBER_NAME;
+    if (!hash_cost_is_bounded(user.hash.c_str()))
+        return MEMBER_PASSWORD;
+    if (account.home_dir && !value_is_storable(*account.home_dir))
+        return MEMBER_HOME_DIR;
+    if (account.comment && !value_is_storable(*account.comment))
+        return MEMBER_COMMENT;
+    return 0;
+}
+
+// Why the store would not take user, or nullptr.
+const char *refusal(const StoreImport &user, const ImportOptions &options)
+{
+    if (DWORD member = import_fault(user); member != 0)
+        return admin_member_text(member);
+    if (!options.allow_weak && hash_is_des_family(user.hash.c_str()))
+        return DES_REFUSAL;
+    return nullptr;
+}
+
+// The record of one passwd line, or false with the count it falls under; a
+// refusal is said on standard error.
+bool user_of_line(const std::string &line, std::size_t number,
+                  const std::map<std::string, std::string> &hashes, const ImportOptions &options,
+                  StoreImport &user, std::size_t *&skip, ImportCounts &counts)
 {
     std::vector<std::string> fields = split_fields(line);
     std::int64_t uid = 0;
@@ -121,36 +170,40 @@ bool user_of_line(const std::string &line, const std::map<std::string, std::stri
         !name_is_valid(fields[P_NAME]))
         return false;
     skip = &counts.below_min_uid;
-    if (uid < min_uid)
+    if (uid < options.min_uid)
         return false;
-    user.name = fields[P_NAME];
-    user.password_hash = stored_hash(fields[P_NAME], fields[P_PASSWORD], hashes);
-    user.password_set = account_clock();
-    user.home_dir = fields[P_HOME].empty() ? std::nullopt : std::optional(fields[P_HOME]);
-    user.comment = gecos_name(fields[P_GECOS]);
-    skip = &counts.malformed;
-    return user_record_fault(user) == 0;
+    StoreAccount &account = user.account;
+    account.name = fields[P_NAME];
+    user.hash = stored_hash(fields[P_NAME], fields[P_PASSWORD], hashes);
+    account.home_dir = fields[P_HOME].empty() ? std::nullopt : std::optional(fields[P_HOME]);
+    account.comment = gecos_name(fields[P_GECOS]);
+    skip = &counts.refused;
+    const char *why = refusal(user, options);
+    if (why != nullptr)
+        admin_fail(ADMIN_FAILED, "import: line %zu (%s) refused: %s", number,
+                   account.name.c_str(), why);
+    return why == nullptr;
 }
 
-bool is_new(const UserRecord &user, std::set<std::string> &seen)
+bool is_new(const StoreImport &user, std::set<std::string> &seen)
 {
-    UserRecord existing;
-    return seen.insert(fold_name(user.name)).second &&
-           find_user(user.name, existing) == NERR_UserNotFound;
+    StoreAccount existing;
+    return seen.insert(fold_name(user.account.name)).second &&
+           admin_store->find_account(user.account.name, existing) == NERR_UserNotFound;
 }
 
-int store(const std::vector<UserRecord> &users)
+int store(const std::vector<StoreImport> &users)
 {
     if (users.empty())
         return ADMIN_OK;
-    DWORD status = insert_users(users.data(), users.size());
+    DWORD status = admin_store->import_accounts(users);
     if (status != NERR_Success)
         return admin_fail(ADMIN_FAILED, "nothing imported: %s", admin_status_text(status));
     std::vector<std::string> names;
-    for (const UserRecord &user : users)
-        names.push_back(user.name);
+    for (const StoreImport &user : users)
+        names.push_back(user.account.name);
     const char *group = settings.group ? settings.group->c_str() : DEFAULT_GROUP;
-    status = add_group_members(group, names);
+    status = admin_store->add_group_members(group, names);
     if (status != NERR_Success)
         return admin_fail(ADMIN_FAILED, "imported, but not joined to %s: %s", group,
                           admin_status_text(status));
@@ -160,40 +213,59 @@ int store(const std::vector<UserRecord> &users)
 void print_summary(const ImportCounts &counts, const AdminOptions &options)
 {
     std::printf(options.tsv ? "imported\t%zu\nbelow_min_uid\t%zu\nexisting\t%zu\nmalformed\t%zu\n"
+                              "refused\t%zu\n"
                             : "imported %zu; skipped: %zu below the minimum uid, %zu existing, "
-                              "%zu malformed\n",
-                counts.imported, counts.below_min_uid, counts.existing, counts.malformed);
+                              "%zu malformed, %zu refused\n",
+                counts.imported, counts.below_min_uid, counts.existing, counts.malformed,
+                counts.refused);
+}
+
+}  // namespace
+
+namespace {
+
+// The options before the files, and in first the index of the first file.
+int read_import_options(const AdminWords &words, ImportOptions &import, std::size_t &first)
+{
+    for (first = 0; first < words.size() && words[first].starts_with("--"); ++first) {
+        const std::string &option = words[first];
+        if (option == "--allow-weak")
+            import.allow_weak = true;
+        else if (option != "--min-uid" || first + 1 >= words.size())
+            return admin_fail(ADMIN_USAGE, "import: unknown option %s", option.c_str());
+        else if (!parse_uid(words[++first], import.min_uid))
+            return admin_fail(ADMIN_USAGE, "import: --min-uid takes a number");
+    }
+    if (words.size() - first < 1 || words.size() - first > 2)
+        return admin_fail(ADMIN_USAGE, "import [--min-uid N] [--allow-weak] PASSWD [SHADOW]");
+    return ADMIN_OK;
 }
 
 }  // namespace
 
 int run_import_command(const AdminWords &words, const AdminOptions &options)
 {
-    std::int64_t min_uid = DEFAULT_MIN_UID;
+    ImportOptions import;
     std::size_t first = 0;
-    if (words.size() >= 2 && words[0] == "--min-uid") {
-        if (!parse_uid(words[1], min_uid))
-            return admin_fail(ADMIN_USAGE, "import: --min-uid takes a number");
-        first = 2;
-    }
-    if (words.size() - first < 1 || words.size() - first > 2)
-        return admin_fail(ADMIN_USAGE, "import [--min-uid N] PASSWD [SHADOW]");
+    if (int status = read_import_options(words, import, first); status != ADMIN_OK)
+        return status;
     std::vector<std::string> passwd;
+    std::vector<std::size_t> numbers;
     std::vector<std::string> shadow;
-    if (!read_lines(words[first], passwd))
+    if (!read_lines(words[first], passwd, &numbers))
         return admin_fail(ADMIN_FAILED, "cannot read %s", words[first].c_str());
     if (words.size() - first == 2 && !read_lines(words[first + 1], shadow))
         return admin_fail(ADMIN_FAILED, "cannot read %s", words[first + 1].c_str());
 
     std::map<std::string, std::string> hashes = shadow_hashes(shadow);
     ImportCounts counts;
-    std::vector<UserRecord> users;
+    std::vector<StoreImport> users;
     std::set<std::string> seen;
     for (std::size_t i = 0; i < passwd.size(); ++i) {
         show_progress(i + 1, passwd.size());
-        UserRecord user;
+        StoreImport user;
         std::size_t *skip = nullptr;
-        if (!user_of_line(passwd[i], hashes, min_uid, user, skip, counts))
+        if (!user_of_line(passwd[i], numbers[i], hashes, import, user, skip, counts))
             ++*skip;
         else if (!is_new(user, seen))
             ++counts.existing;

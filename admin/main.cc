@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "config/store_settings.h"
 #include "platform/account_stores.h"
+#include "platform/parameter_number.h"
 #include "platform/win_types.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr const char USAGE[] =
     "  group list | add NAME | del NAME | members NAME | join GROUP USER | leave GROUP USER\n"
     "  policy show | set KEY VALUE   (min-length, lockout-threshold,\n"
     "                                 lockout-window, lockout-duration)\n"
-    "  import [--min-uid N] PASSWD [SHADOW]\n"
+    "  import [--min-uid N] [--allow-weak] PASSWD [SHADOW]\n"
     "  check\n";
 
 struct Family {
@@ -58,6 +59,25 @@ constexpr StatusText STATUS_TEXTS[] = {
     {ERROR_BAD_NETPATH, "the account store cannot be reached"},
     {ERROR_INVALID_PARAMETER, "an invalid name or value"},
     {NERR_InternalError, "account database error"},
+};
+
+struct MemberText {
+    unsigned long member;
+    const char *text;
+};
+
+constexpr MemberText MEMBER_TEXTS[] = {
+    {MEMBER_NAME, "the name must be 1 to 256 characters and at most 510 bytes, without spaces, "
+                "'\"', '=' or control characters"},
+    {MEMBER_PASSWORD, "the password hash costs more than a check may (bcrypt above cost 10, "
+                    "sha-crypt above 100000 rounds, yescrypt above 4 times the default, ...)"},
+    {MEMBER_PRIV, "the privilege level is not valid"},
+    {MEMBER_HOME_DIR, "the home directory must be at most 510 bytes, without '\"' or control "
+                    "characters"},
+    {MEMBER_COMMENT, "the comment must be at most 510 bytes, without '\"' or control characters"},
+    {MEMBER_FLAGS, "the account flags are not valid"},
+    {MEMBER_SCRIPT_PATH, "the script path must be at most 510 bytes, without '\"' or control "
+                       "characters"},
 };
 
 int usage()
@@ -111,6 +131,14 @@ const char *admin_status_text(unsigned long status)
         if (row.status == status)
             return row.text;
     return "the operation failed";
+}
+
+const char *admin_member_text(unsigned long member)
+{
+    for (const MemberText &row : MEMBER_TEXTS)
+        if (row.member == member)
+            return row.text;
+    return "a value is not valid";
 }
 
 int main(int argc, char **argv)

@@ -9,6 +9,8 @@
 #include "admin/admin.h"
 #include "admin/password_input.h"
 #include "config/settings.h"
+#include "platform/account_names.h"
+#include "platform/parameter_number.h"
 #include "platform/utf_text.h"
 #include "platform/win_types.h"
 
@@ -132,6 +134,8 @@ int read_password(const AdminOptions &options, const std::string &name, SecretTe
         return ADMIN_FAILED;
     if (secret.length > PASSWORD_BYTES_MAX || !text_member_is_valid(secret.text()))
         return admin_fail(ADMIN_FAILED, "the password is not valid UTF-8 or too long");
+    if (secret.length == 0)
+        return service_fail(NERR_PasswordTooShort, name);
     std::int64_t minimum = 0;
     DWORD status = admin_store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
     if (status != NERR_Success)
@@ -139,6 +143,18 @@ int read_password(const AdminOptions &options, const std::string &name, SecretTe
     if (static_cast<std::int64_t>(wide_units_of(secret.text())) < minimum)
         return service_fail(NERR_PasswordTooShort, name);
     return ADMIN_OK;
+}
+
+// The member of a new account that the protocol could not carry, or 0.
+DWORD account_fault(const StoreAccount &account)
+{
+    if (!name_is_addressable(account.name))
+        return MEMBER_NAME;
+    if (account.home_dir && !value_is_storable(*account.home_dir))
+        return MEMBER_HOME_DIR;
+    if (account.comment && !value_is_storable(*account.comment))
+        return MEMBER_COMMENT;
+    return 0;
 }
 
 // home=DIR and comment=TEXT words; false for any other word.
@@ -162,11 +178,17 @@ int add(const AdminWords &words, const AdminOptions &options)
     account.name = words[0];
     if (!read_fields(words, account))
         return admin_fail(ADMIN_USAGE, "user add NAME [home=DIR] [comment=TEXT]");
+    // Said before the password is asked for, and nothing is stored.
+    if (DWORD member = account_fault(account); member != 0)
+        return admin_fail(ADMIN_FAILED, "%s: %s", account.name.c_str(), admin_member_text(member));
     SecretText secret;
     if (read_password(options, account.name, secret) != ADMIN_OK)
         return ADMIN_FAILED;
+    DWORD member = 0;
     DWORD status = admin_store->insert_account(account, StorePassword{secret.text(), nullptr},
-                                               nullptr);
+                                               &member);
+    if (status == ERROR_INVALID_PARAMETER)
+        return admin_fail(ADMIN_FAILED, "%s: %s", account.name.c_str(), admin_member_text(member));
     if (status != NERR_Success)
         return service_fail(status, account.name);
     // New accounts join the same group as those the module creates.

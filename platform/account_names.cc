@@ -103,3 +103,29 @@ bool user_flags_are_valid(DWORD flags)
     constexpr DWORD ACCOUNT_TYPE_FLAGS = 0x0100 | UF_NORMAL_ACCOUNT | 0x0800 | 0x1000 | 0x2000;
     return (flags & ACCOUNT_TYPE_FLAGS) == UF_NORMAL_ACCOUNT;
 }
+
+namespace {
+
+bool has_byte_of(std::string_view text, std::string_view refused)
+{
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || refused.find(c) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool value_is_storable(std::string_view text)
+{
+    return text.size() <= REPLY_VALUE_BYTES_MAX && text_member_is_valid(text) &&
+           !has_byte_of(text, "\"");
+}
+
+bool name_is_addressable(std::string_view name)
+{
+    return name.size() <= REPLY_VALUE_BYTES_MAX && name_is_valid(name) &&
+           !has_byte_of(name, " \"=");
+}

@@ -31,3 +31,15 @@ bool text_member_is_valid(std::string_view text);
 // A user is exactly a normal account: UF_NORMAL_ACCOUNT and no other
 // account-type bit.
 bool user_flags_are_valid(DWORD flags);
+
+// Longest value in UTF-8 bytes: what a reply converts of one value.
+constexpr std::size_t REPLY_VALUE_BYTES_MAX = 510;
+
+// A home directory, comment or script path that a reply carries whole and
+// that cannot end its quoted field early: a valid text member of at most
+// REPLY_VALUE_BYTES_MAX bytes without '"' or a C0 or DEL character.
+bool value_is_storable(std::string_view text);
+// A name for a new account that the line protocol can address: a valid
+// name of at most REPLY_VALUE_BYTES_MAX bytes without a space, '"' or '='.
+// Existing accounts are still found by any valid name.
+bool name_is_addressable(std::string_view name);

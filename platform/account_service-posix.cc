@@ -120,7 +120,8 @@ bool secret_from_wide(LPCWSTR wide, SecretText &secret)
     return wide_to_utf8_into(wide, secret.bytes.data(), secret.bytes.size(), &secret.length);
 }
 
-// An optional text member; false when it is no valid UTF-16 or too long.
+// An optional text member; false when it is no valid UTF-16 or a value
+// that no reply could carry as it is.
 bool read_text_member(LPCWSTR wide, std::optional<std::string> &text)
 {
     if (wide == nullptr) {
@@ -128,7 +129,7 @@ bool read_text_member(LPCWSTR wide, std::optional<std::string> &text)
         return true;
     }
     text.emplace();
-    return wide_to_utf8(wide, *text) && text_member_is_valid(*text);
+    return wide_to_utf8(wide, *text) && value_is_storable(*text);
 }
 
 DWORD read_password_member(LPCWSTR wide, SecretText &secret)
@@ -145,7 +146,7 @@ DWORD read_members(const USER_INFO_1 &info, bool with_name, StoreAccount &accoun
 {
     if (with_name &&
         (info.usri1_name == nullptr || !wide_to_utf8(info.usri1_name, account.name) ||
-         !name_is_valid(account.name)))
+         !name_is_addressable(account.name)))
         return MEMBER_NAME;
     if (info.usri1_password != nullptr && read_password_member(info.usri1_password, password) != 0)
         return MEMBER_PASSWORD;
@@ -171,13 +172,15 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The policy's length check, counted in the service's units.
+// The policy's length check, counted in the service's units. The empty
+// password is too short whatever the policy: no logon takes it.
 DWORD check_password_length(const AccountBackend &store, LPCWSTR wide)
 {
     std::int64_t minimum = 0;
     if (store.read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
-    if (static_cast<std::int64_t>(wide_text_units(wide)) < minimum)
+    auto units = static_cast<std::int64_t>(wide_text_units(wide));
+    if (units == 0 || units < minimum)
         return NERR_PasswordTooShort;
     return NERR_Success;
 }
@@ -394,7 +397,9 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
     DWORD fault = read_members(info, true, account, password);
     if (fault != 0)
         return invalid_parameter(parm_err, fault);
-    // No password is the empty one.
+    // Without a password the account has none that verifies until one is set.
+    if (info.usri1_password == nullptr)
+        return store->insert_account(account, StorePassword{}, parm_err);
     if ((status = check_password_length(*store, info.usri1_password)) != NERR_Success)
         return status;
     StorePassword stored{password.text(), nullptr};

@@ -264,7 +264,13 @@ TEST_F(HostileInput, PasswordArgumentLeavesTheProcessList)
 
 TEST_F(HostileInput, ControlCharactersInStoredValuesAreRefused)
 {
-    for (const char *word : {"comment=a\nb", "home=a\rb", "script=a\x01"}) {
+    std::string cjk_600_bytes = "comment=";
+    for (int i = 0; i < 200; ++i)
+        cjk_600_bytes += "\xe6\xbc\xa2";
+    for (const std::string &word : {std::string("comment=a\nb"), std::string("home=a\rb"),
+                                    std::string("script=a\x01"),
+                                    std::string("comment=Evil\" home=\"/etc/shadow"),
+                                    cjk_600_bytes}) {
         RunResult result = installation.run({"set", "mallory", "pw-1", word});
         EXPECT_EQ(lines_of(result.out).size(), 1u) << word;
         EXPECT_EQ(result.out.rfind("-ERR", 0), 0u) << result.out;

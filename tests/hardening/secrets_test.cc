@@ -77,20 +77,26 @@ TEST(Secrets, EveryFailedCheckGetsTheSameLine)
 {
     Installation installation;
     ASSERT_EQ(installation.replies("set right right-pw\nset disabled right-pw\n"
-                                   "set nohash right-pw\nset locked right-pw\n"),
+                                   "set nohash right-pw\nset locked right-pw\nset held right-pw\n"),
               (Lines{"+OK right added to database.", "+OK disabled added to database.",
-                     "+OK nohash added to database.", "+OK locked added to database.", "+OK"}));
+                     "+OK nohash added to database.", "+OK locked added to database.",
+                     "+OK held added to database.", "+OK"}));
     ASSERT_TRUE(execute_sql(installation.database,
                             "UPDATE user_accounts SET flags = flags | 2 WHERE name = 'disabled';"
                             "UPDATE user_accounts SET password_hash = 'no hash'"
                             " WHERE name = 'nohash';"
                             "UPDATE user_accounts SET password_hash = '!' || password_hash"
                             " WHERE name = 'locked'"));
+    // A lock as the lockout policy leaves it, on the account with the right password.
+    ASSERT_TRUE(execute_sql(installation.database,
+                            "UPDATE user_accounts SET failed_logons = 3,"
+                            " locked_until = 9000000000 WHERE name = 'held'"));
     Lines out = installation.replies("check missing wrong-pw\ncheck right wrong-pw\n"
                                      "check disabled wrong-pw\ncheck nohash right-pw\n"
-                                     "check locked right-pw\n");
-    ASSERT_EQ(out.size(), 6u);
-    for (std::size_t i = 0; i < 5; ++i) {
+                                     "check locked right-pw\ncheck disabled right-pw\n"
+                                     "check held right-pw\n");
+    ASSERT_EQ(out.size(), 8u);
+    for (std::size_t i = 0; i < 7; ++i) {
         std::string line = out[i];
         std::size_t space = line.find(' ');
         ASSERT_NE(space, std::string::npos);
