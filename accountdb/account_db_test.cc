@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST_F(AccountDbFile, NewDatabaseHasSchemaVersionWalAndBuiltinGroups)
     EXPECT_EQ(join(u"Guests", {u"member"}), NERR_Success);
     EXPECT_EQ(query_int("SELECT count(*) FROM local_groups"), 3);
     std::int64_t minimum = -1;
-    EXPECT_EQ(read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum), NERR_Success);
+    EXPECT_EQ(db_read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum), NERR_Success);
     EXPECT_EQ(minimum, 0);
 }
 
@@ -80,7 +80,7 @@ TEST_F(AccountDbFile, ReopeningKeepsAccountsAndDoesNotDuplicateGroups)
     account_db_close();
     ASSERT_EQ(account_db_open(db_path.c_str()), NERR_Success);
     UserRecord user;
-    EXPECT_EQ(find_user("kept", user), NERR_Success);
+    EXPECT_EQ(db_find_user("kept", user), NERR_Success);
     EXPECT_EQ(query_int("SELECT count(*) FROM local_groups"), 3);
 }
 
@@ -174,7 +174,7 @@ TEST_F(AccountDbFile, FullDiskFailsTheWriteAndKeepsServingReads)
     for (int i = 0; i < 200 && status == NERR_Success; ++i) {
         UserRecord user = stored_user("filler" + std::to_string(i));
         user.comment = std::string(250, 'c');
-        status = insert_user(user);
+        status = db_insert_user(user);
     }
     EXPECT_EQ(status, NERR_InternalError);
     std::string log = read_file(trace);
@@ -186,7 +186,7 @@ TEST_F(AccountDbFile, FullDiskFailsTheWriteAndKeepsServingReads)
     ASSERT_EQ(sqlite3_exec(account_db_connection(), "PRAGMA max_page_count=1000000", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
-    EXPECT_EQ(insert_user(stored_user("room-again")), NERR_Success);
+    EXPECT_EQ(db_insert_user(stored_user("room-again")), NERR_Success);
 }
 
 TEST_F(AccountDbFile, SecondProcessSeesWhatTheFirstWrote)
@@ -281,8 +281,8 @@ TEST_F(AccountDbFile, ChangeIsStoredWholeOrNotAtAll)
         return false;
     }));
     UserRecord user;
-    EXPECT_EQ(find_user("old", user), NERR_Success);
-    EXPECT_EQ(find_user("new", user), NERR_UserNotFound);
+    EXPECT_EQ(db_find_user("old", user), NERR_Success);
+    EXPECT_EQ(db_find_user("new", user), NERR_UserNotFound);
 
     // A call that fails inside the change undoes only its own work.
     begin_account_change();
@@ -290,7 +290,7 @@ TEST_F(AccountDbFile, ChangeIsStoredWholeOrNotAtAll)
     EXPECT_EQ(add_user(u"new"), NERR_UserExists);
     EXPECT_EQ(join(u"No Such Group", {u"new"}), NERR_GroupNotFound);
     EXPECT_EQ(end_account_change(), NERR_Success);
-    EXPECT_EQ(find_user("new", user), NERR_Success);
+    EXPECT_EQ(db_find_user("new", user), NERR_Success);
     EXPECT_EQ(query_int("SELECT count(*) FROM user_accounts"), 2);
     EXPECT_EQ(end_account_change(), NERR_Success);  // none open
 }

@@ -4,7 +4,7 @@
 #include <crypt.h>
 
 #include "accountdb/password_hash.h"
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 
 namespace {
 
@@ -37,15 +37,15 @@ TEST_F(HashUpgrade, OnlyARightPasswordRehashesAndThePasswordAgeStays)
 {
     UserRecord user = stored_user("old", hash_with("pw-old", "$6$"));
     user.password_set = 1000;
-    ASSERT_EQ(insert_user(user), NERR_Success);
+    ASSERT_EQ(db_insert_user(user), NERR_Success);
     EXPECT_EQ(logon(u"old", u"pw-wrong"), ERROR_LOGON_FAILURE);
     UserRecord before;
-    ASSERT_EQ(find_user("old", before), NERR_Success);
+    ASSERT_EQ(db_find_user("old", before), NERR_Success);
     EXPECT_EQ(before.password_hash, user.password_hash);
 
     EXPECT_EQ(logon(u"old", u"pw-old"), ERROR_SUCCESS);
     UserRecord after;
-    ASSERT_EQ(find_user("old", after), NERR_Success);
+    ASSERT_EQ(db_find_user("old", after), NERR_Success);
     EXPECT_EQ(after.password_hash.substr(0, 3), "$y$");
     EXPECT_FALSE(hash_is_weak(after.password_hash.c_str()));
     EXPECT_EQ(after.password_set, 1000);
@@ -68,10 +68,10 @@ TEST_F(HashUpgrade, ATruncatingMatchIsNeverStoredAsTheWholePassword)
 {
     std::string des = hash_with("password", "");
     ASSERT_TRUE(hash_is_des_family(des.c_str())) << des;
-    ASSERT_EQ(insert_user(stored_user("des", des)), NERR_Success);
+    ASSERT_EQ(db_insert_user(stored_user("des", des)), NERR_Success);
     EXPECT_EQ(logon(u"des", u"password-and-more"), ERROR_SUCCESS);
     UserRecord after;
-    ASSERT_EQ(find_user("des", after), NERR_Success);
+    ASSERT_EQ(db_find_user("des", after), NERR_Success);
     EXPECT_EQ(after.password_hash, des);
     EXPECT_EQ(logon(u"des", u"password"), ERROR_SUCCESS);
 }

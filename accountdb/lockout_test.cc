@@ -1,6 +1,6 @@
 // The lockout policy as LogonUserW applies it, on a fixed clock.
 #include "accountdb/password_hash.h"
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 
 namespace {
 
@@ -20,14 +20,14 @@ struct Lockout : AccountDbTest {
     }
     void set_policy(std::int64_t threshold, std::int64_t window, std::int64_t duration)
     {
-        ASSERT_EQ(write_policy(POLICY_LOCKOUT_THRESHOLD, threshold), NERR_Success);
-        ASSERT_EQ(write_policy(POLICY_LOCKOUT_WINDOW, window), NERR_Success);
-        ASSERT_EQ(write_policy(POLICY_LOCKOUT_DURATION, duration), NERR_Success);
+        ASSERT_EQ(db_write_policy(POLICY_LOCKOUT_THRESHOLD, threshold), NERR_Success);
+        ASSERT_EQ(db_write_policy(POLICY_LOCKOUT_WINDOW, window), NERR_Success);
+        ASSERT_EQ(db_write_policy(POLICY_LOCKOUT_DURATION, duration), NERR_Success);
     }
     UserRecord ann()
     {
         UserRecord user;
-        EXPECT_EQ(find_user("ann", user), NERR_Success);
+        EXPECT_EQ(db_find_user("ann", user), NERR_Success);
         return user;
     }
 };
@@ -94,10 +94,10 @@ TEST_F(Lockout, GuessesStillHashingTakeTheAllowedAttemptsSoNoLaterGuessIsVerifie
 {
     set_policy(3, 600, 900);
     LockoutPolicy policy;
-    ASSERT_EQ(read_lockout_policy(policy), NERR_Success);
+    ASSERT_EQ(db_read_lockout_policy(policy), NERR_Success);
     for (int i = 0; i < 3; ++i) {
         LogonAttempt attempt;
-        ASSERT_EQ(count_logon_attempt(ann().id, policy, START, attempt), NERR_Success);
+        ASSERT_EQ(db_count_logon_attempt(ann().id, policy, START, attempt), NERR_Success);
         EXPECT_TRUE(attempt.admitted);
     }
     PasswordCounters before = password_counters;

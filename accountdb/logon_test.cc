@@ -4,7 +4,7 @@
 #include <crypt.h>
 
 #include "accountdb/password_hash.h"
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ TEST_F(Logon, StoredValuesThatAreNoHashNeverVerifyAndCostTheDummy)
     int n = 0;
     for (const std::string &stored : stored_values) {
         std::string name = "locked" + std::to_string(n++);
-        ASSERT_EQ(insert_user(stored_user(name, stored)), NERR_Success);
+        ASSERT_EQ(db_insert_user(stored_user(name, stored)), NERR_Success);
         std::u16string wide_name = widen(name);
         for (const char16_t *password : {u"secret", u"", u"!", u"*"}) {
             CryptWork work =
@@ -107,7 +107,7 @@ TEST_F(Logon, HashesFromOtherMethodsVerify)
         std::string hash = crypt_with("imported-pw", setting);
         ASSERT_FALSE(hash.empty()) << setting;
         std::string name = "imported" + std::to_string(n++);
-        ASSERT_EQ(insert_user(stored_user(name, hash)), NERR_Success);
+        ASSERT_EQ(db_insert_user(stored_user(name, hash)), NERR_Success);
         std::u16string wide_name = widen(name);
         EXPECT_EQ(logon(wide_name.c_str(), u"imported-pw"), ERROR_SUCCESS) << setting;
         CryptWork work = work_of(
@@ -126,7 +126,7 @@ TEST_F(Logon, NonAsciiPasswordsRoundTrip)
 TEST_F(Logon, OverlongPasswordFailsBeforeAnyHashing)
 {
     std::string hash = crypt_with(std::string(511, 'p').c_str(), "$6$saltsalt$");
-    ASSERT_EQ(insert_user(stored_user("longpw", hash)), NERR_Success);
+    ASSERT_EQ(db_insert_user(stored_user("longpw", hash)), NERR_Success);
     std::u16string longest(511, u'p');
     std::u16string too_long(512, u'p');
     std::u16string too_long_bytes(171, u'€');  // 513 bytes
@@ -171,7 +171,7 @@ TEST_F(Logon, EmptyPasswordsNeverCheckAndCostTheDummy)
 {
     std::string empty_hash;
     ASSERT_EQ(hash_password("", empty_hash), 0);
-    ASSERT_EQ(insert_user(stored_user("blank", empty_hash)), NERR_Success);
+    ASSERT_EQ(db_insert_user(stored_user("blank", empty_hash)), NERR_Success);
     CryptWork work = work_of([] { EXPECT_EQ(logon(u"blank", u""), ERROR_LOGON_FAILURE); });
     EXPECT_EQ(work.dummy_verifies, 1);
     EXPECT_EQ(work.crypt_calls, 1);
@@ -187,8 +187,8 @@ TEST_F(Logon, EmptyPasswordsNeverCheckAndCostTheDummy)
 TEST_F(Logon, CostlyHashesNeverRunAndWeakOnesCostTheDefaultToo)
 {
     std::string costly = "$2b$17$abcdefghijklmnopqrstuuWG29KuyeAicPCJODk1zjyGvyQUU2awu";
-    EXPECT_EQ(insert_user(stored_user("slow", costly)), ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(insert_user(stored_user("slow")), NERR_Success);
+    EXPECT_EQ(db_insert_user(stored_user("slow", costly)), ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(db_insert_user(stored_user("slow")), NERR_Success);
     std::string sql = "UPDATE user_accounts SET password_hash = '" + costly + "'";
     ASSERT_EQ(sqlite3_exec(account_db_connection(), sql.c_str(), nullptr, nullptr, nullptr),
               SQLITE_OK);
@@ -196,7 +196,7 @@ TEST_F(Logon, CostlyHashesNeverRunAndWeakOnesCostTheDefaultToo)
     EXPECT_EQ(slow.crypt_calls, 1);
     EXPECT_EQ(slow.dummy_verifies, 1);
 
-    ASSERT_EQ(insert_user(stored_user("md5", crypt_with("pw", "$1$abc$"))), NERR_Success);
+    ASSERT_EQ(db_insert_user(stored_user("md5", crypt_with("pw", "$1$abc$"))), NERR_Success);
     CryptWork weak = work_of([] { EXPECT_EQ(logon(u"md5", u"wrong"), ERROR_LOGON_FAILURE); });
     EXPECT_EQ(weak.dummy_verifies, 1);
 }

@@ -42,7 +42,7 @@ void sqlite_store_close()
 DWORD sqlite_store_find_account(std::string_view name, StoreAccount &account)
 {
     UserRecord user;
-    DWORD status = find_user(name, user);
+    DWORD status = db_find_user(name, user);
     if (status == NERR_Success)
         account = std::move(user);
     return status;
@@ -66,7 +66,7 @@ DWORD sqlite_store_list_accounts(const std::string &cursor, StoreFits fits, void
     if (!cursor_id(cursor, after_id))
         return ERROR_INVALID_PARAMETER;
     UserPage users;
-    DWORD status = list_users(after_id, [fits, context](const UserRecord &user) {
+    DWORD status = db_list_users(after_id, [fits, context](const UserRecord &user) {
         return fits(user, context);
     }, users);
     if (status != NERR_Success)
@@ -112,7 +112,7 @@ DWORD sqlite_store_insert_account(const StoreAccount &account, const StorePasswo
     if (DWORD fault = user_record_fault(user); fault != 0)
         return invalid_parameter(parm_err, fault);
     DWORD status = hash_new_password(password, user);
-    return status == NERR_Success ? insert_user(user) : status;
+    return status == NERR_Success ? db_insert_user(user) : status;
 }
 
 DWORD sqlite_store_update_account(std::string_view name, const StoreAccount &values,
@@ -127,18 +127,18 @@ DWORD sqlite_store_update_account(std::string_view name, const StoreAccount &val
         if (status != NERR_Success)
             return status;
     }
-    return update_user(name, user, password != nullptr);
+    return db_update_user(name, user, password != nullptr);
 }
 
 DWORD sqlite_store_delete_account(std::string_view name)
 {
-    return delete_user(name);
+    return db_delete_user(name);
 }
 
 DWORD sqlite_store_add_group_members(std::string_view group,
                                      const std::vector<std::string> &members)
 {
-    return add_group_members(group, members);
+    return db_add_group_members(group, members);
 }
 
 DWORD sqlite_store_begin_change()
@@ -153,12 +153,12 @@ DWORD sqlite_store_end_change(bool keep)
 
 DWORD sqlite_store_read_policy(PolicyKey key, std::int64_t &value)
 {
-    return read_policy(policy_name(key), value);
+    return db_read_policy(policy_name(key), value);
 }
 
 DWORD sqlite_store_write_policy(PolicyKey key, std::int64_t value)
 {
-    return write_policy(policy_name(key), value);
+    return db_write_policy(policy_name(key), value);
 }
 
 // Counts the attempt before any hashing while the lockout policy is on;
@@ -166,12 +166,12 @@ DWORD sqlite_store_write_policy(PolicyKey key, std::int64_t value)
 DWORD count_attempt(bool exists, const UserRecord &user, LogonAttempt &attempt)
 {
     LockoutPolicy policy;
-    DWORD status = read_lockout_policy(policy);
+    DWORD status = db_read_lockout_policy(policy);
     if (status != NERR_Success)
         return status;
     std::int64_t now = account_clock();
     if (policy.threshold > 0)
-        return count_logon_attempt(exists ? user.id : 0, policy, now, attempt);
+        return db_count_logon_attempt(exists ? user.id : 0, policy, now, attempt);
     attempt.admitted = !exists || user.locked_until <= now;
     return NERR_Success;
 }
@@ -206,7 +206,7 @@ void upgrade_weak_hash(const UserRecord &user, const char *password)
         log_error("password hashing failed: %s", std::strerror(errno));
         return;
     }
-    upgrade_password_hash(user.id, user.password_hash, stronger);
+    db_upgrade_password_hash(user.id, user.password_hash, stronger);
 }
 
 // Every refusal costs one verification and answers alike to the client;
@@ -215,7 +215,7 @@ LogonVerdict sqlite_store_verify_logon(std::string_view name, const char *passwo
                                        StoreAccount &account, DWORD &error)
 {
     UserRecord user;
-    DWORD found = name.empty() ? NERR_UserNotFound : find_user(name, user);
+    DWORD found = name.empty() ? NERR_UserNotFound : db_find_user(name, user);
     if (found != NERR_Success && found != NERR_UserNotFound) {
         error = found;
         return LogonVerdict::STORE_ERROR;
@@ -240,7 +240,7 @@ LogonVerdict sqlite_store_verify_logon(std::string_view name, const char *passwo
         return verdict;
     }
     if ((attempt.counted || user.failed_logons > 0 || user.locked_until != 0) &&
-        clear_failed_logons(user.id) != NERR_Success)
+        db_clear_failed_logons(user.id) != NERR_Success)
         log_error("logon of %s: its failed logons could not be cleared", shown.c_str());
     upgrade_weak_hash(user, password);
     account = std::move(user);
@@ -256,7 +256,7 @@ DWORD sqlite_store_import_accounts(const std::vector<StoreImport> &accounts)
         users[i].password_hash = accounts[i].hash;
         users[i].password_set = now;
     }
-    return insert_users(users.data(), users.size());
+    return db_insert_users(users.data(), users.size());
 }
 
 }  // namespace

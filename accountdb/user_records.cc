@@ -395,17 +395,17 @@ std::int64_t account_clock()
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-DWORD read_lockout_policy(LockoutPolicy &policy)
+DWORD db_read_lockout_policy(LockoutPolicy &policy)
 {
     policy = LockoutPolicy{};
-    if (read_policy(POLICY_LOCKOUT_THRESHOLD, policy.threshold) != NERR_Success ||
-        read_policy(POLICY_LOCKOUT_WINDOW, policy.window) != NERR_Success ||
-        read_policy(POLICY_LOCKOUT_DURATION, policy.duration) != NERR_Success)
+    if (db_read_policy(POLICY_LOCKOUT_THRESHOLD, policy.threshold) != NERR_Success ||
+        db_read_policy(POLICY_LOCKOUT_WINDOW, policy.window) != NERR_Success ||
+        db_read_policy(POLICY_LOCKOUT_DURATION, policy.duration) != NERR_Success)
         return NERR_InternalError;
     return NERR_Success;
 }
 
-DWORD count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+DWORD db_count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
                           LogonAttempt &attempt)
 {
     attempt = LogonAttempt{};
@@ -421,7 +421,7 @@ DWORD count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std
     return db_commit(transaction);
 }
 
-DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
+DWORD db_upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
                             const std::string &new_hash)
 {
     if (account_db_ready() != NERR_Success)
@@ -436,7 +436,7 @@ DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
     return step_done(statement, "cannot upgrade a password hash");
 }
 
-DWORD clear_failed_logons(std::int64_t user_id)
+DWORD db_clear_failed_logons(std::int64_t user_id)
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
@@ -464,7 +464,7 @@ DWORD password_fault(std::string_view password)
     return 0;
 }
 
-DWORD find_user(std::string_view name, UserRecord &user)
+DWORD db_find_user(std::string_view name, UserRecord &user)
 {
     if (!name_is_valid(name))
         return NERR_UserNotFound;
@@ -485,7 +485,7 @@ DWORD find_user(std::string_view name, UserRecord &user)
     return NERR_Success;
 }
 
-DWORD insert_users(const UserRecord *users, std::size_t count)
+DWORD db_insert_users(const UserRecord *users, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i)
         if (user_record_fault(users[i]) != 0)
@@ -504,12 +504,12 @@ DWORD insert_users(const UserRecord *users, std::size_t count)
     return db_commit(transaction);
 }
 
-DWORD insert_user(const UserRecord &user)
+DWORD db_insert_user(const UserRecord &user)
 {
-    return insert_users(&user, 1);
+    return db_insert_users(&user, 1);
 }
 
-DWORD update_user(std::string_view name, const UserRecord &values, bool new_password)
+DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_password)
 {
     if (user_fields_fault(values) != 0)
         return ERROR_INVALID_PARAMETER;
@@ -531,7 +531,7 @@ DWORD update_user(std::string_view name, const UserRecord &values, bool new_pass
     return db_commit(transaction);
 }
 
-DWORD delete_user(std::string_view name)
+DWORD db_delete_user(std::string_view name)
 {
     if (!name_is_valid(name))
         return NERR_UserNotFound;
@@ -551,7 +551,7 @@ DWORD delete_user(std::string_view name)
     return db_commit(transaction);
 }
 
-DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
+DWORD db_list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
                  UserPage &page)
 {
     page = UserPage{};
@@ -580,7 +580,7 @@ DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecor
     return db_commit(transaction);
 }
 
-DWORD add_group_members(std::string_view group, const std::vector<std::string> &members)
+DWORD db_add_group_members(std::string_view group, const std::vector<std::string> &members)
 {
     if (!name_is_valid(group))
         return NERR_GroupNotFound;
@@ -598,7 +598,7 @@ DWORD add_group_members(std::string_view group, const std::vector<std::string> &
     return db_commit(transaction);
 }
 
-DWORD read_policy(const char *name, std::int64_t &value)
+DWORD db_read_policy(const char *name, std::int64_t &value)
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
@@ -614,7 +614,7 @@ DWORD read_policy(const char *name, std::int64_t &value)
     return NERR_Success;
 }
 
-DWORD write_policy(const char *name, std::int64_t value)
+DWORD db_write_policy(const char *name, std::int64_t value)
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;

@@ -39,7 +39,7 @@ struct LockoutPolicy {
     std::int64_t window = 0;     // seconds within which failures add up
     std::int64_t duration = 0;   // seconds a lock lasts
 };
-DWORD read_lockout_policy(LockoutPolicy &policy);
+DWORD db_read_lockout_policy(LockoutPolicy &policy);
 
 struct LogonAttempt {
     bool admitted = false;  // the password may be verified
@@ -55,13 +55,13 @@ struct LogonAttempt {
 // and a right password then clears the count and the lock. A locked account
 // is refused, at the same cost. user_id 0 stands for a name without account:
 // admitted, and counted on a row of its own so that it costs the same write.
-DWORD count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+DWORD db_count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
                           LogonAttempt &attempt);
 // Replaces the user's hash old_hash (and only that) with new_hash.
-DWORD upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
+DWORD db_upgrade_password_hash(std::int64_t user_id, const std::string &old_hash,
                             const std::string &new_hash);
 // Forgets the failures and any lock.
-DWORD clear_failed_logons(std::int64_t user_id);
+DWORD db_clear_failed_logons(std::int64_t user_id);
 
 // 0, or the index of the first faulty member among name (one a new account
 // may take), password hash (one above the cost bound), priv, home
@@ -73,21 +73,21 @@ DWORD user_fields_fault(const UserRecord &user);
 DWORD password_fault(std::string_view password);
 
 // NERR_UserNotFound when there is no user of that name in any case.
-DWORD find_user(std::string_view name, UserRecord &user);
+DWORD db_find_user(std::string_view name, UserRecord &user);
 
 // Stores the records with their ready hashes (imports, benchmark set-up),
 // all or none. NERR_GroupExists / NERR_UserExists for a taken name (also
 // within the list), ERROR_INVALID_PARAMETER for a faulty record.
-DWORD insert_users(const UserRecord *users, std::size_t count);
-DWORD insert_user(const UserRecord &user);
+DWORD db_insert_users(const UserRecord *users, std::size_t count);
+DWORD db_insert_user(const UserRecord &user);
 
 // Sets priv, home directory, comment, flags and script path from values;
 // with new_password also its password_hash and password_set, which clears
 // the failed-logon count.
-DWORD update_user(std::string_view name, const UserRecord &values, bool new_password);
+DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_password);
 
 // Removes the user and its memberships.
-DWORD delete_user(std::string_view name);
+DWORD db_delete_user(std::string_view name);
 
 // One batch of users in creation order after after_id. take is asked for
 // each candidate and answers whether it still fits; the first that does not
@@ -97,13 +97,13 @@ struct UserPage {
     std::int64_t remaining = 0;
     bool more = false;
 };
-DWORD list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
+DWORD db_list_users(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
                  UserPage &page);
 
 // Adds every member or none: NERR_GroupNotFound, ERROR_NO_SUCH_MEMBER for a
 // name that is no user, ERROR_INVALID_MEMBER for a group, ERROR_MEMBER_IN_ALIAS
 // for one already in the group.
-DWORD add_group_members(std::string_view group, const std::vector<std::string> &members);
+DWORD db_add_group_members(std::string_view group, const std::vector<std::string> &members);
 
-DWORD read_policy(const char *name, std::int64_t &value);
-DWORD write_policy(const char *name, std::int64_t value);
+DWORD db_read_policy(const char *name, std::int64_t &value);
+DWORD db_write_policy(const char *name, std::int64_t value);

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "accountdb/account_db.h"
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 #include "accountdb/user_records.h"
 #include "platform/account_service.h"
 #include "tests/test_support.h"
@@ -86,7 +86,7 @@ struct AdminTest : ::testing::Test {
         account_db_close();
         UserRecord user;
         EXPECT_EQ(account_db_open(dir.file("lodgate.db").c_str()), NERR_Success);
-        EXPECT_EQ(find_user(name, user), NERR_Success);
+        EXPECT_EQ(db_find_user(name, user), NERR_Success);
         account_db_close();
         return user;
     }

@@ -141,7 +141,7 @@ Database make_database(const Paths &paths, const std::string &name, int accounts
             user.script_path = "logon.cmd";
         batch.push_back(std::move(user));
         if (static_cast<int>(batch.size()) == BATCH || n == accounts) {
-            if (insert_users(batch.data(), batch.size()) != NERR_Success)
+            if (db_insert_users(batch.data(), batch.size()) != NERR_Success)
                 fail("cannot insert accounts into " + db.file);
             batch.clear();
         }

@@ -115,7 +115,7 @@ int main(int argc, char **argv)
         return 1;
     }
     run_round("lockout off", trials);
-    if (write_policy(POLICY_LOCKOUT_THRESHOLD, UNREACHED_THRESHOLD) != NERR_Success) {
+    if (db_write_policy(POLICY_LOCKOUT_THRESHOLD, UNREACHED_THRESHOLD) != NERR_Success) {
         std::fprintf(stderr, "cannot turn the lockout policy on\n");
         return 1;
     }

@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "accountdb/service_test_support.h"
+#include "tests/service_test_support.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ void store_users(int count)
     std::vector<UserRecord> users;
     for (int i = 0; i < count; ++i)
         users.push_back(stored_user("user" + std::to_string(i)));
-    ASSERT_EQ(insert_users(users.data(), users.size()), NERR_Success);
+    ASSERT_EQ(db_insert_users(users.data(), users.size()), NERR_Success);
 }
 
 // Bytes of one enumerated entry whose only text is a name of that many
@@ -98,7 +98,7 @@ TEST_F(UserService, AddedUserReadsBackWithEveryMemberAndNoPassword)
     EXPECT_EQ(narrow(read.usri1_script_path), "logon.cmd");
 
     UserRecord stored;
-    ASSERT_EQ(find_user("alice", stored), NERR_Success);
+    ASSERT_EQ(db_find_user("alice", stored), NERR_Success);
     EXPECT_EQ(stored.password_hash.rfind("$y$", 0), 0U) << stored.password_hash;
 }
 
@@ -106,7 +106,7 @@ TEST_F(UserService, PasswordAgeCountsFromWhenThePasswordWasSet)
 {
     UserRecord user = stored_user("aged");
     user.password_set = account_clock() - 1000;
-    ASSERT_EQ(insert_user(user), NERR_Success);
+    ASSERT_EQ(db_insert_user(user), NERR_Success);
     NetBuffer buffer;
     ASSERT_EQ(NetUserGetInfo(nullptr, u"aged", 1, &buffer.data), NERR_Success);
     EXPECT_GE(buffer.users()->usri1_password_age, 1000U);
@@ -167,9 +167,9 @@ TEST_F(UserService, UsersAndGroupsShareOneNamespace)
     ASSERT_EQ(add_user(u"taken"), NERR_Success);
     EXPECT_EQ(add_user(u"taken"), NERR_UserExists);
     std::vector<UserRecord> pair{stored_user("twin"), stored_user("TWIN")};
-    EXPECT_EQ(insert_users(pair.data(), pair.size()), NERR_UserExists);
+    EXPECT_EQ(db_insert_users(pair.data(), pair.size()), NERR_UserExists);
     UserRecord none;
-    EXPECT_EQ(find_user("twin", none), NERR_UserNotFound);  // all or none
+    EXPECT_EQ(db_find_user("twin", none), NERR_UserNotFound);  // all or none
 }
 
 struct MemberCase {
@@ -276,7 +276,7 @@ TEST_F(UserService, SetInfoChecksMembersButIgnoresTheName)
 TEST_F(UserService, MinimumPasswordLengthFromTheDatabase)
 {
     EXPECT_EQ(add_user(u"blank", u""), NERR_PasswordTooShort);  // whatever the minimum
-    ASSERT_EQ(write_policy(POLICY_MIN_PASSWORD_LENGTH, 8), NERR_Success);
+    ASSERT_EQ(db_write_policy(POLICY_MIN_PASSWORD_LENGTH, 8), NERR_Success);
     EXPECT_EQ(add_user(u"short", u"1234567"), NERR_PasswordTooShort);
     EXPECT_EQ(add_user(u"short", u"€€€€€€€"), NERR_PasswordTooShort);  // characters, not bytes
     EXPECT_EQ(add_user(u"long", u"12345678"), NERR_Success);
