@@ -422,8 +422,8 @@ TEST_F(SetUserTest, MissingHomeParentStopsBeforeTheAccount)
     ASSERT_EQ(symlink((root.path + "/nowhere").c_str(), (root.path + "/dangling").c_str()), 0);
     CommandRun run = run_command(set_user, {"set", "bob", "pw", "home=" + home});
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.out, "-ERR Unable to create home directory '" + home +
-                           "', No such file or directory\n");
+    EXPECT_EQ(run.out, "-ERR Unable to create home directory '" + root.path +
+                           "/dangling', Symbolic link refused\n");
     EXPECT_TRUE(account_script.calls.empty());
 }
 #endif
@@ -433,7 +433,9 @@ TEST_F(SetUserTest, RelativeHomeIsNeitherProbedNorCreated)
     TempDir root;
     TraceCapture trace(LOG_DEBUG);
     CommandRun run = run_command(set_user, {"set", "bob", "pw", "home=users/bob"});
-    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, "-ERR Unable to create home directory 'users/bob', Not an absolute path\n");
+    EXPECT_TRUE(account_script.calls.empty());
     EXPECT_TRUE(trace.has("DEBUG", "Checking user directory 'users/bob'"));
     EXPECT_TRUE(trace.has("INFO", "Find home directory {users/bob}"));
     EXPECT_EQ(trace.text().find("Create ("), std::string::npos);

@@ -1,6 +1,7 @@
 #include "config/settings.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -62,6 +63,20 @@ const char *set_log_passwords(const char *value)
     return value;
 }
 
+// An octal mode such as 0750; anything else keeps the mode as it was.
+const char *set_home_mode(const char *value)
+{
+    unsigned mode = 0;
+    const char *end = value + std::strlen(value);
+    auto [stop, error] = std::from_chars(value, end, mode, 8);
+    if (value == end || stop != end || error != std::errc() || mode > HOME_MODE_MAX) {
+        log_error("Invalid home_mode {%s}, keeping %04o", value, settings.home_mode);
+        return nullptr;
+    }
+    settings.home_mode = mode;
+    return value;
+}
+
 // One configuration key: the text it stores, what else it does (returning
 // the text for its trace line, or none for no line) and its trace line.
 struct KeyRule {
@@ -95,6 +110,7 @@ constexpr KeyRule KEY_TABLE[] = {
      "Shadow [%s] days after account expires, it is disabled"},
     {"log_passwords", nullptr, set_log_passwords, "WARNING Log passwords set to true"},
     {"account_db", &Settings::account_db, nullptr, "Account database {%s}"},
+    {"home_mode", nullptr, set_home_mode, "Home directory mode {%s}"},
     {"account_service", &Settings::account_service, nullptr, "Account service {%s}"},
 };
 

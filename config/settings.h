@@ -8,6 +8,9 @@ constexpr const char CONFIG_FILE_NAME[] = "lodgate.ini";
 constexpr const char DEFAULT_GROUP[] = "Guests";
 // One read of the file takes at most 510 characters, line feed included.
 constexpr int CONFIG_LINE_MAX = 511;
+// New home directories: owner only unless home_mode says otherwise.
+constexpr unsigned DEFAULT_HOME_MODE = 0700;
+constexpr unsigned HOME_MODE_MAX = 07777;
 
 // A setting's text: absent is distinct from the empty text.
 using SettingText = std::optional<std::string>;
@@ -32,6 +35,7 @@ struct Settings {
     SettingText account_service;  // POSIX: the store of the accounts (sqlite)
     bool shadow = true;
     bool log_passwords = false;
+    unsigned home_mode = DEFAULT_HOME_MODE;  // permission bits of new home directories
 };
 
 extern Settings settings;

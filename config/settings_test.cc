@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -124,4 +125,19 @@ TEST_F(Configuration, FreeReleasesTextsButNotFlags)
     EXPECT_FALSE(settings.host);
     EXPECT_FALSE(settings.group);
     EXPECT_FALSE(settings.shadow);
+}
+
+TEST_F(Configuration, HomeModeIsOctal)
+{
+    EXPECT_EQ(settings.home_mode, 0700u);
+    EXPECT_EQ(load("log error\nhome_mode 2750\n"), 1);
+    EXPECT_EQ(settings.home_mode, 02750u);
+    for (const char *value : {"0758", "rwx", "-1", "077777", ""}) {
+        reset_process_state();
+        std::remove("init.log");
+        EXPECT_EQ(load("log error\nhome_mode " + std::string(value) + "\n"), 1);
+        EXPECT_EQ(settings.home_mode, 0700u) << value;
+        std::fflush(log_file);
+        EXPECT_NE(read_file("init.log").find("]ERROR "), std::string::npos) << value;
+    }
 }

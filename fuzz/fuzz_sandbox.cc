@@ -1,9 +1,11 @@
 #include "fuzz/fuzz_sandbox.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 FuzzSandbox fuzz_sandbox;
@@ -11,6 +13,7 @@ FuzzSandbox fuzz_sandbox;
 extern "C" {
 std::FILE *__real_fopen(const char *path, const char *mode);
 int __real_mkdir(const char *path, mode_t mode);
+int __real_open(const char *path, int flags, ...);
 
 // A fuzzed "path" line could otherwise create a log file anywhere, and a
 // fuzzed home directory would be made on this machine. Only the module's
@@ -27,6 +30,21 @@ std::FILE *__wrap_fopen(const char *path, const char *mode)
     if (std::strcmp(mode, "a") == 0)
         return __real_fopen("/dev/null", "a");
     return __real_fopen(path, mode);
+}
+
+// The trace log is opened with open(2) for appending.
+int __wrap_open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    if (fuzz_sandbox.active && (flags & O_APPEND) != 0)
+        return __real_open("/dev/null", O_WRONLY | O_APPEND | O_CLOEXEC);
+    return __real_open(path, flags, mode);
 }
 
 int __wrap_mkdir(const char *path, mode_t mode)

@@ -1,9 +1,10 @@
 // What the harnesses' file sandbox answers in place of the file system.
 #pragma once
 
-// While set, fopen for appending (the trace log) opens /dev/null, fopen
-// with "wx" (the home-directory probe) fails with probe_errno, and mkdir
-// fails with mkdir_errno (0: success). Other modes open the real file.
+// While set, the trace log (fopen "a", open with O_APPEND) goes to
+// /dev/null, the home-directory probe fails with probe_errno, and creating
+// a directory fails with mkdir_errno (0: success); the home directory walk
+// meets only directories. Other modes open the real file.
 struct FuzzSandbox {
     bool active = false;
     int probe_errno = 0;

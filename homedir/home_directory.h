@@ -1,6 +1,8 @@
 // Making sure a user's home directory exists on a local disk before set
-// writes the account. A local path is a drive path (C:\...) on Windows and
-// an absolute path on POSIX; any other path is left alone.
+// writes the account. A local path is an absolute drive path (C:\...) on
+// Windows and an absolute path on POSIX; an empty path and a network path
+// (\\server\share) are left alone. A relative path, or one with a ".."
+// component, is refused. On POSIX the walk never follows a symbolic link.
 //
 // Each operation has a _with form that takes the separator: '\\' gives the
 // Windows rules, any other the POSIX ones. The plain form uses the
@@ -8,14 +10,16 @@
 #pragma once
 
 // 1 present (a probe file "test.tmp" could be created, or one is already
-// there); 0 absent (no path, the probe failed, or the probe name would not
-// fit in 511 characters); -1 not probed, for a path that is not local.
+// there); 0 absent (no path, a refused path, the probe failed, or the probe
+// name would not fit in 511 characters); -1 not probed, for a path that is
+// left alone.
 int home_directory_present(const char *path);
 int home_directory_present_with(const char *path, char separator);
 
-// Creates every directory of the path in turn, from below the root down to
-// the path itself. 0 when there is no path, or after the negative reply
-// when part of the path is missing (ENOENT); otherwise 1.
+// Creates every missing directory of the path in turn, from below the root
+// down to the path itself, with the home_mode setting. 0 when there is no
+// path, or after the negative reply when the path is refused, part of it is
+// missing (ENOENT), or a step is a link or no directory; otherwise 1.
 int make_home_directory(const char *path);
 int make_home_directory_with(const char *path, char separator);
 

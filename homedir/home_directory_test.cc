@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "protocol/replies.h"
+#include "config/settings.h"
 #include "log/trace_log.h"
 #include "platform/path_style.h"
 #include "platform/process.h"
@@ -69,10 +71,14 @@ TEST_F(HomeDirectoryTest, MissingDirectoryIsAbsent)
 
 TEST_F(HomeDirectoryTest, OnlyLocalPathsAreProbed)
 {
-    for (const char *path : {"", "users/bob", "\\\\server\\share", "C:\\users"})
-        EXPECT_EQ(home_directory_present_with(path, '/'), -1) << path;
-    for (const char *path : {"", "x", "users\\bob", "\\\\server\\share", "/home/bob"})
+    EXPECT_EQ(home_directory_present_with("", '/'), -1);
+    for (const char *path : {"", "\\\\server\\share"})
         EXPECT_EQ(home_directory_present_with(path, '\\'), -1) << path;
+    // Relative paths are absent, so that the walk refuses them.
+    for (const char *path : {"users/bob", "\\\\server\\share", "C:\\users"})
+        EXPECT_EQ(home_directory_present_with(path, '/'), 0) << path;
+    for (const char *path : {"x", "users\\bob", "/home/bob"})
+        EXPECT_EQ(home_directory_present_with(path, '\\'), 0) << path;
 }
 
 TEST_F(HomeDirectoryTest, WalkCreatesEachMissingDirectory)
@@ -98,8 +104,6 @@ TEST_F(HomeDirectoryTest, RootIsNeverCreated)
     TraceCapture trace(LOG_INFO);
     EXPECT_EQ(make_home_directory_with("/", '/'), 1);
     EXPECT_EQ(make_home_directory_with("C:\\", '\\'), 1);
-    EXPECT_EQ(make_home_directory_with("C:", '\\'), 1);
-    EXPECT_EQ(make_home_directory_with("a", '\\'), 1);
     EXPECT_EQ(trace.text().find("Create ("), std::string::npos);
     EXPECT_EQ(make_home_directory(nullptr), 0);
 }
@@ -152,31 +156,35 @@ TEST_F(HomeDirectoryTest, WindowsWalkTakesEachBackslashPrefix)
 {
     TempDir dir;
     WorkingDirectory inside(dir.path);
-    ASSERT_EQ(make_directory("C:\\users"), 0);
+    // The walk starts at the drive root, here a directory named "C:\".
+    ASSERT_EQ(make_directory("C:\\"), 0);
+    ASSERT_EQ(make_directory("C:\\/users"), 0);
     TraceCapture trace(LOG_INFO);
     EXPECT_EQ(make_home_directory_with("C:\\users\\bob", '\\'), 1);
-    EXPECT_TRUE(is_directory("C:\\users\\bob"));
+    EXPECT_TRUE(is_directory("C:\\/users/bob"));
     EXPECT_TRUE(trace.has("INFO", "Create (C:\\users)?"));
     EXPECT_FALSE(trace.has("INFO", "Created 'C:\\users' Directory"));
     EXPECT_TRUE(trace.has("INFO", "Created 'C:\\users\\bob' Directory"));
 
     // '/' separates nothing on Windows: C:/users/bob is created in one
     // step, which fails while C:/users is missing.
+    negative_reply_given = false;
     testing::internal::CaptureStdout();
     EXPECT_EQ(make_home_directory_with("C:/users/bob", '\\'), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "-ERR Unable to create home directory 'C:/users/bob', No such file or directory\n");
 }
 
-TEST_F(HomeDirectoryTest, DanglingLinkInThePathIsMissing)
+TEST_F(HomeDirectoryTest, DanglingLinkInThePathIsRefused)
 {
     TempDir dir;
     ASSERT_EQ(symlink(dir.file("gone").c_str(), dir.file("link").c_str()), 0);
     std::string home = dir.file("link/bob");
     testing::internal::CaptureStdout();
     EXPECT_EQ(make_home_directory(home.c_str()), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "-ERR Unable to create home directory '" + home + "', No such file or directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "-ERR Unable to create home directory '" +
+                                                          dir.file("link") +
+                                                          "', Symbolic link refused\n");
     EXPECT_FALSE(file_exists(dir.file("gone")));
 }
 
@@ -188,7 +196,11 @@ TEST_F(HomeDirectoryTest, UnwritableParentIsNotMissing)
     ASSERT_EQ(mkdir(dir.file("locked").c_str(), 0555), 0);
     std::string home = dir.file("locked/bob");
     TraceCapture trace(LOG_INFO);
-    EXPECT_EQ(make_home_directory(home.c_str()), 1);
+    testing::internal::CaptureStdout();
+    // The walk cannot enter what it could not create.
+    EXPECT_EQ(make_home_directory(home.c_str()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "-ERR Unable to create home directory '" + home + "', No such file or directory\n");
     EXPECT_TRUE(trace.has("INFO", "Directory '" + home + "' exists"));
 }
 
@@ -219,6 +231,62 @@ TEST_F(HomeDirectoryTest, OverlongProbeNameCountsAsAbsent)
     EXPECT_EQ(trace.text().find("Opening"), std::string::npos);
     EXPECT_EQ(home_directory_present(fits.c_str()), 1);
     EXPECT_EQ(home_directory_present((fits + "/").c_str()), 1);
+}
+
+// The reply of a walk that must be refused before it creates anything.
+std::string refusal_of(const std::string &path, char separator = PATH_SEPARATOR)
+{
+    negative_reply_given = false;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(home_directory_present_with(path.c_str(), separator), 0) << path;
+    EXPECT_EQ(make_home_directory_with(path.c_str(), separator), 0) << path;
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string refusal_line(const std::string &path, const std::string &reason)
+{
+    return "-ERR Unable to create home directory '" + path + "', " + reason + "\n";
+}
+
+TEST_F(HomeDirectoryTest, HomesThatLeadElsewhereAreRefused)
+{
+    TempDir dir;
+    ASSERT_EQ(make_directory(dir.file("real").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("real").c_str(), dir.file("link").c_str()), 0);
+    write_file(dir.file("passwd"), "root:x:0:0::/root:/bin/sh\n");
+    EXPECT_EQ(refusal_of(dir.file("link/bob")),
+              refusal_line(dir.file("link"), "Symbolic link refused"));
+    EXPECT_EQ(refusal_of(dir.file("link")), refusal_line(dir.file("link"), "Symbolic link refused"));
+    EXPECT_EQ(refusal_of(dir.file("passwd")), refusal_line(dir.file("passwd"), "Not a directory"));
+    EXPECT_EQ(refusal_of(dir.file("real/../bob")),
+              refusal_line(dir.file("real/../bob"), "Parent directory component refused"));
+    EXPECT_EQ(refusal_of("users/bob"), refusal_line("users/bob", "Not an absolute path"));
+    EXPECT_FALSE(file_exists(dir.file("real/bob")));
+    EXPECT_FALSE(file_exists(dir.file("bob")));
+    EXPECT_EQ(read_file(dir.file("passwd")), "root:x:0:0::/root:/bin/sh\n");
+
+    for (const char *path : {"C:", "C:users", "a", "\\users"})
+        EXPECT_NE(refusal_of(path, '\\').find("Not an absolute path"), std::string::npos) << path;
+    for (const char *path : {"C:\\x\\..\\y", "C:\\x/../y", "C:\\x\\...", "\\\\s\\..\\y"})
+        EXPECT_NE(refusal_of(path, '\\').find("Parent directory"), std::string::npos) << path;
+}
+
+TEST_F(HomeDirectoryTest, NewDirectoriesGetTheHomeModeWhateverTheUmask)
+{
+    TempDir dir;
+    mode_t saved = umask(0);
+    EXPECT_EQ(make_home_directory(dir.file("a/b").c_str()), 1);
+    settings.home_mode = 0750;
+    EXPECT_EQ(make_home_directory(dir.file("a/b/c").c_str()), 1);
+    umask(saved);
+    auto mode_of = [&](const char *name) {
+        struct stat status {};
+        EXPECT_EQ(stat(dir.file(name).c_str(), &status), 0) << name;
+        return status.st_mode & 07777;
+    };
+    EXPECT_EQ(mode_of("a"), 0700u);
+    EXPECT_EQ(mode_of("a/b"), 0700u);
+    EXPECT_EQ(mode_of("a/b/c"), 0750u);
 }
 
 #endif

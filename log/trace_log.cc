@@ -98,7 +98,7 @@ int open_log_file(const char *directory, const char *name)
     close_log_file();
     if (log_level == LOG_OFF)
         log_level = LOG_INFO;
-    log_file = std::fopen(path, "a");
+    log_file = open_log_stream(path);
     if (log_file == nullptr) {
         char line[LINE_BUFFER_SIZE];
         std::snprintf(line, sizeof line, "-DEAD Unable to create log file {%s,%s}\n", path,

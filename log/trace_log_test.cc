@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "tests/process_state.h"
+#include <unistd.h>
 #include "tests/test_support.h"
 
 namespace {
@@ -123,6 +124,26 @@ TEST_F(TraceLog, TracedFileOperationsWithoutTheirObject)
     EXPECT_NE(text.find("DEBUG fclose on NULL\n"), std::string::npos);
     EXPECT_NE(text.find("DEBUG fopen called on (missing/file) with style (r) gives FILE * ("),
               std::string::npos);
+}
+
+TEST_F(TraceLog, NewFileIsPrivateAndALinkIsNotFollowed)
+{
+    mode_t saved = umask(0);
+    open_log_file(nullptr, "new.log");
+    write_file("kept.log", "");
+    ASSERT_EQ(chmod("kept.log", 0640), 0);
+    open_log_file(nullptr, "kept.log");
+    umask(saved);
+    struct stat status {};
+    ASSERT_EQ(stat("new.log", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat("kept.log", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+
+    write_file("target", "");
+    ASSERT_EQ(symlink("target", "planted.log"), 0);
+    EXPECT_EXIT(open_log_file(nullptr, "planted.log"), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(read_file("target"), "");
 }
 
 TEST(LogTimeText, DayTimeAndYear)

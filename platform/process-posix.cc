@@ -1,5 +1,8 @@
 #include "platform/process.h"
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,4 +25,42 @@ int make_directory(const char *path)
 std::FILE *open_file(const char *path, const char *mode)
 {
     return std::fopen(path, mode);
+}
+
+namespace {
+
+constexpr int LOG_FLAGS = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+
+int open_log_descriptor(const char *path)
+{
+    int handle = open(path, LOG_FLAGS | O_CREAT | O_EXCL, 0600);
+    if (handle >= 0) {
+        // The umask may only narrow a mode; this one is meant exactly.
+        fchmod(handle, 0600);
+        return handle;
+    }
+    if (errno != EEXIST)
+        return -1;
+    return open(path, LOG_FLAGS);
+}
+
+}  // namespace
+
+std::FILE *open_log_stream(const char *path)
+{
+    int handle = open_log_descriptor(path);
+    if (handle < 0)
+        return nullptr;
+    std::FILE *file = fdopen(handle, "a");
+    if (file == nullptr) {
+        int error = errno;
+        close(handle);
+        errno = error;
+    }
+    return file;
+}
+
+void ignore_file_size_signal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }

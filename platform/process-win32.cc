@@ -37,3 +37,13 @@ std::FILE *open_file(const char *path, const char *mode)
         _close(fd);
     return file;
 }
+
+std::FILE *open_log_stream(const char *path)
+{
+    return std::fopen(path, "a");
+}
+
+void ignore_file_size_signal()
+{
+    // Windows has no file size signal.
+}

@@ -17,3 +17,12 @@ int make_directory(const char *path);
 // fopen, where mode "wx" creates the file only when none is there (fails
 // with EEXIST otherwise) on every runtime.
 std::FILE *open_file(const char *path, const char *mode);
+
+// Opens the trace log for appending, creating it readable by its owner
+// only; an existing file keeps its mode. On POSIX a symbolic link in its
+// place is refused (ELOOP).
+std::FILE *open_log_stream(const char *path);
+
+// A write beyond the file size limit then fails with EFBIG instead of
+// ending the process.
+void ignore_file_size_signal();

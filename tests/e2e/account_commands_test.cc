@@ -142,7 +142,7 @@ TEST_F(AccountCommands, MissingHomeParentWritesNoAccount)
     ASSERT_EQ(symlink(directory.file("nowhere").c_str(), link.c_str()), 0);
     Lines out = replies("set bob pw home=" + link + "/bob\nlookup bob\n");
     EXPECT_EQ(out, (Lines{"-ERR Unable to create home directory '" + link +
-                              "/bob', No such file or directory",
+                              "', Symbolic link refused",
                           "-ERR User bob not found.", "+OK"}));
 }
 
