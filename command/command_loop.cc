@@ -106,11 +106,15 @@ void refuse_long_line(char *line, std::size_t size)
     negative_reply_given = false;
 }
 
-void run_command_line_pass(const WordList &arguments)
+// False when the log file the options asked for could not be opened: the
+// module then ends after its "-DEAD" line.
+bool run_command_line_pass(const WordList &arguments)
 {
     log_debug("Command line input..");
-    apply_command_line_options(arguments);
+    if (apply_command_line_options(arguments) < 0)
+        return false;
     dispatch_command(arguments);
+    return true;
 }
 
 // Reads lines until one holds a command and runs it. False at the end of
@@ -222,8 +226,9 @@ int apply_command_line_options(const WordList &words)
         const char *directory = settings.work_path ? settings.work_path->c_str()
                                                    : find_work_path(&words);
         std::string directory_text = directory ? directory : "";
-        open_log_file(directory ? directory_text.c_str() : nullptr,
-                      base_name(word_at(words, 0), true));
+        if (open_log_file(directory ? directory_text.c_str() : nullptr,
+                          base_name(word_at(words, 0), true)) == 0)
+            return -1;
     }
     if (warning_due)
         log_debug("WARNING Log passwords set to true");
@@ -242,9 +247,10 @@ int run_lodgate(int argc, char **argv)
     std::string program_name = base_name(argv[0], true);
     const char *work_path = find_work_path(&arguments);
     std::string work_path_text = work_path ? work_path : "";
-    if (load_configuration(work_path ? work_path_text.c_str() : nullptr,
-                           program_name.c_str()) == 0)
-        return 1;
+    int loaded = load_configuration(work_path ? work_path_text.c_str() : nullptr,
+                                    program_name.c_str());
+    if (loaded <= 0)
+        return loaded == 0 ? 1 : 0;
     // An unknown store is answered at once; the commands then fail alone.
     configure_account_store();
 
@@ -252,7 +258,8 @@ int run_lodgate(int argc, char **argv)
     do {
         if (command_line_pass) {
             command_line_pass = false;
-            run_command_line_pass(arguments);
+            if (!run_command_line_pass(arguments))
+                return 0;
         } else if (!run_terminal_pass(argv[0])) {
             break;
         }

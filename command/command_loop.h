@@ -15,5 +15,6 @@ int run_lodgate(int argc, char **argv);
 const char *find_work_path(const WordList *words);
 
 // Applies "log", "debug" and "log_passwords" among the process arguments
-// and opens the log file when a level is set. Returns log_level.
+// and opens the log file when a level is set. Returns log_level, or -1
+// after the "-DEAD" line when that file cannot be opened.
 int apply_command_line_options(const WordList &words);

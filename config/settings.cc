@@ -30,9 +30,16 @@ constexpr const char BLANKS[] = " \t\r\n";
 // path line opens.
 const char *loading_base_name = nullptr;
 
+// Set when a path line's log file could not be opened: the rest of the
+// file is not read, and the module ends.
+bool log_file_failed = false;
+
 const char *open_work_path_log(const char *)
 {
-    open_log_file(setting_text(settings.work_path), loading_base_name);
+    if (open_log_file(setting_text(settings.work_path), loading_base_name) == 0) {
+        log_file_failed = true;
+        return nullptr;
+    }
     return setting_text(settings.work_path);
 }
 
@@ -154,7 +161,7 @@ void read_line(char *line)
 void read_file(std::FILE *file)
 {
     char line[CONFIG_LINE_MAX];
-    while (std::fgets(line, sizeof line, file) != nullptr)
+    while (!log_file_failed && std::fgets(line, sizeof line, file) != nullptr)
         read_line(line);
     traced_fclose(file);
     if (!settings.group)
@@ -236,9 +243,10 @@ int load_configuration(const char *work_path, const char *base_name)
     }
     configuration_file_path = opened;
     loading_base_name = base_name;
+    log_file_failed = false;
     read_file(file);
     loading_base_name = nullptr;
-    return 1;
+    return log_file_failed ? -1 : 1;
 }
 
 void free_configuration()

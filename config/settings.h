@@ -52,7 +52,9 @@ inline const char *setting_text(const SettingText &value)
 
 // Finds the configuration file (the base name's file in the work path or
 // the current directory, then lodgate.ini in the system directory) and reads
-// it. 1 when a file was read; 0 after the "-DEAD" reply when none opened.
+// it. 1 when a file was read; 0 after the "-DEAD" reply when none opened;
+// -1 after the "-DEAD" line of a log file that its path line could not
+// open, where the module ends with status 0.
 int load_configuration(const char *work_path, const char *base_name);
 
 // Releases every text setting; the flags are untouched.

@@ -77,8 +77,10 @@ int log_write(const char *message, int level)
     if (message == nullptr)
         return 0;
     if (level <= log_level) {
-        if (log_file == nullptr)
-            open_log_file(nullptr, "init.log");
+        // A line of any command may be the first: nothing can carry the
+        // failure back, and the command must not go on past its "-DEAD".
+        if (log_file == nullptr && open_log_file(nullptr, "init.log") == 0)
+            std::exit(0);
         write_line(log_file, message, level);
     }
     if (echo_to_stdout)
@@ -106,7 +108,9 @@ int open_log_file(const char *directory, const char *name)
         flatten_line_breaks(line);
         std::fputs(line, stdout);
         std::fflush(stdout);
-        std::exit(0);
+        log_level = LOG_OFF;
+        echo_to_stdout = false;
+        return 0;
     }
     log_debug("Opening [%s]", path);
     log_info("%s version %s starts.", PRODUCT_NAME, VERSION_TEXT);

@@ -27,8 +27,8 @@ int log_debug(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)))
 int log_write(const char *message, int level);
 
 // Closes the open log file and opens directory/name (".log" appended when
-// name has no dot) for appending. Ends the process with a "-DEAD" line
-// when the file cannot be opened, so it returns only 1.
+// name has no dot) for appending. 1, or 0 after the "-DEAD" line when the
+// file cannot be opened, with logging off: the caller then ends the module.
 int open_log_file(const char *directory, const char *name);
 
 // 1 when no file is open or it was closed; 0 when closing failed.
