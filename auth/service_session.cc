@@ -12,7 +12,7 @@ namespace {
 
 // The name under which the system directory's first candidate is looked
 // for, and the trace log's name when the configuration gives a path.
-constexpr const char PROGRAM_BASE_NAME[] = "lodgate-auth";
+constexpr const char PROGRAM_BASE_NAME[] = "lodgate_auth";
 
 std::string system_configuration_directory()
 {
