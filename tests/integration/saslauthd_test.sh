@@ -3,7 +3,7 @@
 # pam_exec, as root, as Postfix's and Cyrus' SMTP AUTH and Exim reach it.
 needed_programs=(saslauthd testsaslauthd pamtester)
 source "$(dirname "$0")/fixture.sh"
-dpkg-query -L libpam-modules 2>/dev/null | grep -q '/pam_exec\.so$' || skip "pam_exec.so is not installed"
+dpkg-query -L libpam-modules 2>/dev/null | grep '/pam_exec\.so$' >/dev/null || skip "pam_exec.so is not installed"
 
 add_user ann 'Ann secret 1'
 add_user disabled 'Disabled 1'
