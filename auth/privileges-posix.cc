@@ -13,6 +13,8 @@ namespace {
 uid_t caller_uid = 0;
 // The caller's descriptor 1 while it is hidden; close-on-exec.
 int saved_output = -1;
+// Where descriptor 1 points meanwhile: both ends, close-on-exec.
+int hidden_output[2] = {-1, -1};
 
 // Above the descriptors that callers hand over (checkpassword's 3 and 4).
 constexpr int SAVED_DESCRIPTOR_FLOOR = 10;
@@ -103,12 +105,12 @@ int hide_standard_output()
     saved_output = fcntl(1, F_DUPFD_CLOEXEC, SAVED_DESCRIPTOR_FLOOR);
     if (saved_output < 0)
         return 0;
-    int null = open_null();
-    if (null < 0)
+    // A pipe that nobody reads, not /dev/null, which a broken host may
+    // refuse: a check writes a few lines, far below a pipe's buffer, and a
+    // full pipe would fail the write rather than wait.
+    if (pipe2(hidden_output, O_CLOEXEC | O_NONBLOCK) != 0)
         return 0;
-    int moved = dup2(null, 1);
-    close(null);
-    return moved == 1 ? 1 : 0;
+    return dup2(hidden_output[1], 1) == 1 ? 1 : 0;
 }
 
 int restore_standard_output()
@@ -118,5 +120,9 @@ int restore_standard_output()
     int moved = dup2(saved_output, 1);
     close(saved_output);
     saved_output = -1;
+    for (int &fd : hidden_output) {
+        close(fd);
+        fd = -1;
+    }
     return moved == 1 ? 1 : 0;
 }

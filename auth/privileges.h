@@ -26,7 +26,7 @@ int leave_root();
 // another program runs. 1 on success, 0 when the ids did not change.
 int return_to_caller_ids();
 
-// Points descriptor 1 at /dev/null while the account service works (the
-// module's reply lines go there) and puts the caller's back. 1 on success.
+// Points descriptor 1 away while the account service works (the module's
+// reply lines go nowhere) and puts the caller's back. 1 on success.
 int hide_standard_output();
 int restore_standard_output();

@@ -18,6 +18,8 @@ auth_config="$sysconfdir/lodgate_auth.ini"
 mkdir -p "$sysconfdir"
 cleanup_files+=("$auth_config")
 cp "$config" "$auth_config"
+su -s /bin/sh lodgate -c "test -r '$auth_config'" ||
+    fail "the lodgate user cannot read $auth_config: build in a directory others may enter"
 
 conf="$work/dovecot.conf"
 cat >"$conf" <<CONF
