@@ -1,0 +1,148 @@
+#include "auth/account_check.h"
+
+#include <string>
+
+#include "accounts/account_text.h"
+#include "accounts/reply_table.h"
+#include "auth/auth_status.h"
+#include "command/replies.h"
+#include "config/host.h"
+#include "log/trace_log.h"
+#include "platform/account_service.h"
+#include "platform/last_error.h"
+
+namespace {
+
+// What a refused logon means to the caller: the account's own answers are
+// a refusal, anything else a fault of ours that may pass.
+struct LogonVerdict {
+    DWORD code;
+    int status;
+    const char *reason;
+};
+
+constexpr LogonVerdict LOGON_VERDICTS[] = {
+    {ERROR_LOGON_FAILURE, AUTH_REFUSED, "unknown user or wrong password"},
+    {ERROR_ACCOUNT_LOCKED_OUT, AUTH_REFUSED, "account locked"},
+    {ERROR_ACCOUNT_DISABLED, AUTH_REFUSED, "account disabled"},
+};
+constexpr LogonVerdict OTHER_LOGON_VERDICT = {0, AUTH_TEMPORARY,
+                                              "account service failure"};
+
+const LogonVerdict &logon_verdict(DWORD code)
+{
+    for (const LogonVerdict &row : LOGON_VERDICTS)
+        if (row.code == code)
+            return row;
+    return OTHER_LOGON_VERDICT;
+}
+
+// The same texts as the module's check, so that its trace reads alike.
+constexpr ReplyRow LOGON_ROWS[] = {
+    {ERROR_PRIVILEGE_NOT_HELD, "-ERR Incorrect Privilege (Velloc setup may be incorrect).",
+     ReplyArgument::NONE},
+    {ERROR_LOGON_FAILURE, "-ERR %s does not exist or password incorrect.", ReplyArgument::TEXT},
+};
+constexpr ReplyTable LOGON_TABLE = {LOGON_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+constexpr ReplyRow ACCOUNT_INFO_ROWS[] = {
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_UserNotFound, "-ERR That user does not exist.", ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable ACCOUNT_INFO_TABLE = {ACCOUNT_INFO_ROWS,
+                                           {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+AccountAnswer answer(int status, const char *reason, DWORD code = 0)
+{
+    AccountAnswer result;
+    result.status = status;
+    result.reason = reason;
+    result.code = code;
+    return result;
+}
+
+std::optional<std::string> narrow_member(LPCWSTR wide)
+{
+    NarrowText narrow;
+    if (wide == nullptr || wide[0] == 0 || !to_narrow(wide, narrow))
+        return std::nullopt;
+    return std::string(narrow.text());
+}
+
+// The account as the local computer holds it, with the positive reply
+// traced. A check (with its table) and a lookup (without) trace a failure as
+// the module's commands do; a missing account is a refusal for the one and
+// an unknown user for the other.
+AccountAnswer read_account(WideText &user, const char *user_word, const ReplyTable *table)
+{
+    ServiceBuffer info;
+    DWORD result = NetUserGetInfo(nullptr, user.data(), 1, info.out());
+    if (result != NERR_Success) {
+        if (table != nullptr) {
+            reply_for_code(*table, result, user_word);
+            log_debug("Failure.");
+        } else {
+            reply_negative("-ERR User %s not found.", user_word);
+        }
+        if (result == NERR_UserNotFound)
+            return answer(table != nullptr ? AUTH_REFUSED : AUTH_UNKNOWN_USER, "no such account");
+        return answer(AUTH_TEMPORARY, "account information unavailable", result);
+    }
+    std::optional<std::string> name = narrow_member(info.user_info()->usri1_name);
+    if (!name)
+        return answer(AUTH_TEMPORARY, "account name not convertible");
+    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+    AccountAnswer found = answer(AUTH_OK, "");
+    found.name = *name;
+    found.home = narrow_member(info.user_info()->usri1_home_dir);
+    return found;
+}
+
+}  // namespace
+
+AccountAnswer check_account_password(const char *user, const char *password)
+{
+    log_info("Performing Windows check");
+    log_info("User (%s)", user);
+    WideText wide_user;
+    if (!to_wide(user, wide_user))
+        return answer(AUTH_REFUSED, "user name not convertible");
+    log_debug("Pass = xxxx");
+    if (password[0] == '\0') {
+        reply_negative("-ERR %s does not exist or password incorrect.", user);
+        return answer(AUTH_REFUSED, "empty password");
+    }
+    WideText wide_password;
+    if (!to_wide(password, wide_password))
+        return answer(AUTH_REFUSED, "password not convertible");
+    HostName host = resolve_host();
+    if (!host) {
+        reply_negative("-DEAD database failure (can't get hostname needed for login - check "
+                       "host setting in ini file)");
+        return answer(AUTH_TEMPORARY, "no host name");
+    }
+    HANDLE token = nullptr;
+    BOOL accepted = LogonUserW(wide_user.data(), host.get(), wide_password.data(),
+                               LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token);
+    DWORD error = accepted ? 0 : GetLastError();
+    wide_password.wipe();
+    if (!accepted) {
+        reply_for_code(LOGON_TABLE, error, user);
+        log_debug("Failure.");
+        const LogonVerdict &verdict = logon_verdict(error);
+        return answer(verdict.status, verdict.reason, error);
+    }
+    CloseHandle(token);
+    log_debug("Success.");
+    return read_account(wide_user, user, &ACCOUNT_INFO_TABLE);
+}
+
+AccountAnswer look_up_account(const char *user)
+{
+    log_info("Performing lookup");
+    WideText wide_user;
+    if (!to_wide(user, wide_user))
+        return answer(AUTH_UNKNOWN_USER, "user name not convertible");
+    return read_account(wide_user, user, nullptr);
+}

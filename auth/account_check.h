@@ -1,0 +1,26 @@
+// Password checks and lookups through the account service, traced as the
+// module's check and lookup commands trace them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/win_types.h"
+
+struct AccountAnswer {
+    int status = 0;                   // an AUTH_* exit status
+    std::string name;                 // the account's own form of the name
+    std::optional<std::string> home;  // absent when the account has none
+    const char *reason = "";          // for the caller's log, never a secret
+    DWORD code = 0;                   // the service's result, when it failed
+};
+
+// AUTH_OK with the name and home of the account when password is right for
+// an enabled, unlocked account; AUTH_REFUSED when it is not (an unknown
+// name and an empty password included); AUTH_TEMPORARY when the service
+// could not tell.
+AccountAnswer check_account_password(const char *user, const char *password);
+
+// AUTH_OK with the name and home when the account exists, AUTH_UNKNOWN_USER
+// when it does not, AUTH_TEMPORARY when the service could not tell.
+AccountAnswer look_up_account(const char *user);
