@@ -3,9 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include <sys/stat.h>
-
 #include "admin/admin.h"
+#include "config/named_configuration.h"
 #include "config/settings.h"
 #include "config/store_settings.h"
 #include "platform/account_stores.h"
@@ -84,18 +83,6 @@ int usage()
 {
     std::fputs(USAGE, stderr);
     return ADMIN_USAGE;
-}
-
-// -c FILE is read as the module would read it from that directory.
-bool load_named_configuration(const std::string &file)
-{
-    struct stat info{};
-    if (::stat(file.c_str(), &info) != 0)
-        return false;
-    std::string::size_type slash = file.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : file.substr(0, slash);
-    std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
-    return load_configuration(directory.c_str(), base.c_str()) == 1;
 }
 
 int open_store(const char *config_file)

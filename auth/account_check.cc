@@ -5,7 +5,7 @@
 #include "accounts/account_text.h"
 #include "accounts/reply_table.h"
 #include "auth/auth_status.h"
-#include "command/replies.h"
+#include "protocol/replies.h"
 #include "config/host.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"

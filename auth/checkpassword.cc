@@ -11,7 +11,7 @@
 #include "auth/auth_status.h"
 #include "auth/failure_report.h"
 #include "auth/privileges.h"
-#include "auth/secret_text.h"
+#include "auth/bounded_read.h"
 #include "auth/service_session.h"
 #include "log/trace_log.h"
 
@@ -67,14 +67,13 @@ int run_checkpassword(char **program, const CallerEnvironment &caller)
     if (!read_all_bounded(CHECKPASSWORD_INPUT_FD, CHECKPASSWORD_INPUT_MAX, bytes))
         return report_failure(AUTH_MALFORMED, nullptr, "cannot read descriptor 3");
     CheckpasswordInput input;
-    if (!parse_checkpassword_input(bytes.bytes, input))
+    if (!parse_checkpassword_input(std::string_view(bytes.bytes.data(), bytes.length), input))
         return report_failure(AUTH_MALFORMED, nullptr, "malformed input on descriptor 3");
     std::string user(input.user);
     bool lookup = input.password.empty() && caller.authorized == "1";
     // The password ends in the NUL that the input itself carries.
     AccountAnswer account = lookup ? look_up_account(user.c_str())
                                    : check_account_password(user.c_str(), input.password.data());
-    bytes.wipe();
     if (account.status != AUTH_OK)
         return report_failure(account.status, user.c_str(), account.reason);
     return run_program(program, caller, account, lookup);

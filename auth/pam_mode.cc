@@ -7,7 +7,7 @@
 #include "auth/account_check.h"
 #include "auth/auth_status.h"
 #include "auth/failure_report.h"
-#include "auth/secret_text.h"
+#include "auth/bounded_read.h"
 
 int run_pam_mode(const CallerEnvironment &caller)
 {
@@ -18,12 +18,10 @@ int run_pam_mode(const CallerEnvironment &caller)
     if (!read_all_bounded(STDIN_FILENO, PAM_PASSWORD_MAX, password))
         return report_failure(AUTH_REFUSED, user, "cannot read the password");
     // The password ends at the end of input or at its first NUL.
-    std::size_t length = ::strnlen(password.bytes.c_str(), password.bytes.size());
+    std::size_t length = ::strnlen(password.text(), password.length);
     if (length > PAM_PASSWORD_MAX)
         return report_failure(AUTH_REFUSED, user, "password too long");
-    password.bytes.resize(length);
-    AccountAnswer account = check_account_password(user, password.bytes.c_str());
-    password.wipe();
+    AccountAnswer account = check_account_password(user, password.text());
     if (account.status != AUTH_OK)
         return report_failure(account.status, user, account.reason);
     return AUTH_OK;

@@ -2,10 +2,11 @@
 
 #include <string>
 
-#include "accountdb/account_db.h"
 #include "config/named_configuration.h"
 #include "config/settings.h"
+#include "config/store_settings.h"
 #include "log/trace_log.h"
+#include "platform/account_stores.h"
 #include "platform/system_directory.h"
 
 namespace {
@@ -26,15 +27,17 @@ std::string system_configuration_directory()
 
 int start_service_work(const char *config_file)
 {
-    if (config_file != nullptr)
-        return load_named_configuration(config_file);
     std::string directory = system_configuration_directory();
-    return load_configuration(directory.c_str(), PROGRAM_BASE_NAME);
+    int loaded = config_file != nullptr
+                     ? load_named_configuration(config_file)
+                     : load_configuration(directory.c_str(), PROGRAM_BASE_NAME);
+    return loaded == 1 && configure_account_store() == 1 ? 1 : 0;
 }
 
 void finish_service_work()
 {
-    account_db_close();
+    if (const AccountBackend *store = account_store())
+        store->close();
     free_configuration();
     close_log_file();
 }

@@ -26,7 +26,7 @@ int load_named_configuration(const char *file)
     std::string stem = name.substr(0, name.size() - INI_SUFFIX.size());
     if (stem.find('.') != std::string::npos || ::access(path.c_str(), R_OK) != 0)
         return 0;
-    if (load_configuration(directory.c_str(), stem.c_str()) == 0)
+    if (load_configuration(directory.c_str(), stem.c_str()) != 1)
         return 0;
     std::string expected = directory.back() == '/' ? directory + name : directory + "/" + name;
     return configuration_file_path == expected ? 1 : 0;
