@@ -141,7 +141,7 @@ int run_ldap_tool(const std::string &command, const std::string &input, std::str
 {
     TempDir dir;
     write_file(dir.file("in"), input);
-    std::string line = command + " < " + dir.file("in") + " > " + dir.file("out") + " 2>&1";
+    std::string line = "(" + command + ") < " + dir.file("in") + " > " + dir.file("out") + " 2>&1";
     int status = std::system(line.c_str());
     if (output != nullptr)
         *output = read_file(dir.file("out"));

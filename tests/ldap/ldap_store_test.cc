@@ -1,0 +1,205 @@
+// What only a directory store meets: interoperation with other LDAP tools,
+// escaping, replicas, failover, unanswering servers and TLS.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "accountdb/password_hash.h"
+#include "ldapstore/ldap_filter.h"
+#include "ldapstore/ldap_result.h"
+#include "ldapstore/ldap_store.h"
+#include "tests/ldap/slapd_fixture.h"
+
+namespace {
+
+const char PASSWORD[] = "Directory-Pass-7";
+const AccountBackend &store = LDAP_BACKEND;
+
+struct OpenStore {
+    explicit OpenStore(const StoreSettings &settings) { status = store.open(settings); }
+    ~OpenStore() { store.close(); }
+    DWORD status;
+};
+
+std::unique_ptr<Slapd> server_with_tree(const SlapdOptions &options = {})
+{
+    std::unique_ptr<Slapd> server = start_slapd(options);
+    if (server != nullptr && !add_store_tree(*server, "ou=site"))
+        server.reset();
+    return server;
+}
+
+DWORD insert(const std::string &name)
+{
+    StoreAccount account;
+    account.name = name;
+    StorePassword text{PASSWORD, nullptr};
+    return store.insert_account(account, text, nullptr);
+}
+
+// A listener that completes connections and never says a word.
+struct SilentListener {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    SilentListener()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+        listen(fd, 16);
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { close(fd); }
+};
+
+}  // namespace
+
+TEST(LdapEscaping, ValuesNeverBecomeSyntax)
+{
+    EXPECT_EQ(escape_filter_value("*)(uid=*"), "\\2a\\29\\28uid=\\2a");
+    EXPECT_EQ(escape_filter_value(std::string("a\0\\", 3)), "a\\00\\5c");
+    EXPECT_EQ(escape_dn_value("a,b+c=d"), "a\\,b\\+c\\=d");
+    EXPECT_EQ(escape_dn_value(" #x "), "\\ #x\\ ");
+}
+
+TEST(LdapStore, EntriesOfOtherToolsAndOfTheStoreInteroperate)
+{
+    auto server = server_with_tree();
+    ASSERT_NE(server, nullptr);
+    std::string hash;
+    ASSERT_EQ(hash_password(PASSWORD, hash), 0);
+    std::string people = std::string("ou=people,ou=site,") + SLAPD_SUFFIX;
+    ASSERT_EQ(ldap_root_change(*server, "ldapadd",
+                               "dn: uid=tool," + people + "\nobjectClass: inetOrgPerson\n"
+                               "uid: tool\ncn: Tool\nsn: Tool\ndescription: from ldapadd\n"
+                               "userPassword: {CRYPT}" + hash + "\n\n"),
+              0);
+    OpenStore open(slapd_store_settings(*server, server->uri, "ou=site"));
+    ASSERT_EQ(open.status, NERR_Success);
+    StoreAccount account;
+    DWORD error = 0;
+    ASSERT_EQ(store.verify_logon("TOOL", PASSWORD, account, error), LogonVerdict::RIGHT);
+    EXPECT_EQ(account.comment, std::optional<std::string>("from ldapadd"));
+    EXPECT_EQ(account.home_dir, std::nullopt);
+    ASSERT_EQ(store.update_account("tool", account, nullptr, nullptr), NERR_Success);
+
+    ASSERT_EQ(insert("made"), NERR_Success);
+    std::string out;
+    ASSERT_EQ(run_ldap_tool(std::string("ldapsearch -LLL -o ldif-wrap=no -x -H ") + server->uri +
+                                " -D " + SLAPD_SERVICE_DN + " -w " + SLAPD_SERVICE_PASSWORD +
+                                " -b " + people +
+                                " uid=made userPassword | sed -n 's/^userPassword:: //p' | base64 -d",
+                            "", &out),
+              0);
+    EXPECT_EQ(out.rfind("{CRYPT}$y$", 0), 0u) << out;
+    EXPECT_EQ(run_ldap_tool("ldapwhoami -x -H " + server->uri + " -D uid=made," + people +
+                                " -w " + PASSWORD,
+                            "", &out),
+              0)
+        << out;
+    // Anyone else sees no password.
+    run_ldap_tool("ldapsearch -LLL -x -H " + server->uri + " -b " + people + " uid=made userPassword",
+                  "", &out);
+    EXPECT_EQ(out.find("userPassword"), std::string::npos) << out;
+}
+
+TEST(LdapStore, ConsumerRefersWritesAndFailoverReachesTheNextServer)
+{
+    auto provider = server_with_tree();
+    ASSERT_NE(provider, nullptr);
+    SlapdOptions replica;
+    replica.provider_uri = provider->uri;
+    auto consumer = start_slapd(replica);
+    ASSERT_NE(consumer, nullptr);
+    {
+        OpenStore open(slapd_store_settings(*provider, provider->uri, "ou=site"));
+        ASSERT_EQ(insert("replicated"), NERR_Success);
+    }
+    OpenStore open(slapd_store_settings(*provider, consumer->uri + " " + provider->uri, "ou=site"));
+    StoreAccount account;
+    DWORD status = NERR_UserNotFound;
+    for (int i = 0; i < 40 && status != NERR_Success; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        status = store.find_account("replicated", account);
+    }
+    ASSERT_EQ(status, NERR_Success);
+    EXPECT_EQ(insert("on-consumer"), NERR_NotPrimary);
+
+    consumer->stop();
+    DWORD error = 0;
+    EXPECT_EQ(store.verify_logon("replicated", PASSWORD, account, error), LogonVerdict::RIGHT);
+    store.close();
+    ASSERT_EQ(store.open(slapd_store_settings(*provider, consumer->uri + " " + provider->uri,
+                                              "ou=site")),
+              NERR_Success);
+    EXPECT_EQ(store.verify_logon("replicated", PASSWORD, account, error), LogonVerdict::RIGHT);
+}
+
+TEST(LdapStore, UnansweringServerFailsAfterTheTimeout)
+{
+    auto server = start_slapd();
+    ASSERT_NE(server, nullptr);
+    SilentListener silent;
+    StoreSettings settings = slapd_store_settings(
+        *server, "ldap://127.0.0.1:" + std::to_string(silent.port) + "/", "ou=site");
+    settings.ldap.timeout_seconds = 1;
+    OpenStore open(settings);
+    auto started = std::chrono::steady_clock::now();
+    StoreAccount account;
+    EXPECT_EQ(store.find_account("anyone", account), ERROR_BAD_NETPATH);
+    DWORD error = 0;
+    EXPECT_EQ(store.verify_logon("anyone", PASSWORD, account, error), LogonVerdict::STORE_ERROR);
+    EXPECT_EQ(error, ERROR_NO_LOGON_SERVERS);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+TEST(LdapStore, TlsNeedsACertificateForTheServersName)
+{
+    SlapdOptions tls;
+    tls.tls = true;
+    auto server = server_with_tree(tls);
+    ASSERT_NE(server, nullptr);
+    StoreSettings settings = slapd_store_settings(*server, server->uri, "ou=site");
+    settings.ldap.tls = "starttls";
+    StoreAccount account;
+    {
+        OpenStore open(settings);
+        ASSERT_EQ(insert("secure"), NERR_Success);
+    }
+    settings.ldap.tls = "ldaps";
+    settings.ldap.uri = server->tls_uri;
+    {
+        OpenStore open(settings);
+        EXPECT_EQ(store.find_account("secure", account), NERR_Success);
+    }
+    tls.wrong_name = true;
+    auto impostor = server_with_tree(tls);
+    ASSERT_NE(impostor, nullptr);
+    settings = slapd_store_settings(*impostor, impostor->uri, "ou=site");
+    settings.ldap.tls = "starttls";
+    OpenStore open(settings);
+    EXPECT_NE(store.find_account("secure", account), NERR_Success);
+    EXPECT_NE(store.find_account("secure", account), NERR_UserNotFound);
+}
+
+TEST(LdapStore, PasswordFileOthersCanReadIsRefused)
+{
+    auto server = start_slapd();
+    ASSERT_NE(server, nullptr);
+    StoreSettings settings = slapd_store_settings(*server, server->uri, "ou=site");
+    chmod(settings.ldap.bind_password_file.c_str(), 0644);
+    OpenStore open(settings);
+    EXPECT_EQ(open.status, NERR_InternalError);
+    settings.ldap.uri = "ldap://192.0.2.1/";
+    chmod(settings.ldap.bind_password_file.c_str(), 0600);
+    EXPECT_EQ(store.open(settings), NERR_InternalError);  // no TLS beyond loopback
+}
