@@ -116,19 +116,37 @@ std::string diagnostic(LDAP *ld)
     return message;
 }
 
-// LDAP_SUCCESS, or the result that stopped this server.
-int open_one(LdapLink &link, const std::string &uri, bool bind_service)
+// Sets tls_refused when the server answered but its certificate or its TLS
+// was refused: a fault of the configuration, not of the network.
+void check_tls(LDAP *ld, int result, bool &tls_refused)
 {
+    // libldap leaves no message when the connection itself failed, and
+    // one (if only "unknown error code") when the handshake did.
+    tls_refused = result == LDAP_CONNECT_ERROR || !diagnostic(ld).empty();
+}
+
+// LDAP_SUCCESS, or the result that stopped this server.
+int open_one(LdapLink &link, const std::string &uri, bool bind_service, bool &tls_refused)
+{
+    tls_refused = false;
     int result = ldap_initialize(&link.ld, uri.c_str());
     if (result != LDAP_SUCCESS)
         return result;
     set_options(link.ld);
     link.server = uri;
-    if (state.tls == "starttls" && starts_with(uri, "ldap://"))
-        result = ldap_start_tls_s(link.ld, nullptr, nullptr);
-    else
-        result = ldap_connect(link.ld);
-    if (result != LDAP_SUCCESS || !bind_service)
+    bool start_tls = state.tls == "starttls" && starts_with(uri, "ldap://");
+    result = ldap_connect(link.ld);
+    if (result != LDAP_SUCCESS) {
+        if (starts_with(uri, "ldaps://") && result != LDAP_TIMEOUT)
+            check_tls(link.ld, result, tls_refused);
+        return result;
+    }
+    if (start_tls && (result = ldap_start_tls_s(link.ld, nullptr, nullptr)) != LDAP_SUCCESS) {
+        if (result != LDAP_TIMEOUT && result != LDAP_SERVER_DOWN)
+            tls_refused = true;
+        return result;
+    }
+    if (!bind_service)
         return result;
     berval credentials{static_cast<ber_len_t>(state.password.size()), state.password.data()};
     return ldap_sasl_bind_s(link.ld, state.bind_dn.c_str(), LDAP_SASL_SIMPLE, &credentials,
@@ -178,12 +196,17 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
     link.drop();
     DWORD status = ERROR_BAD_NETPATH;
     for (std::size_t i = first; i < state.uris.size(); ++i) {
-        int result = open_one(link, state.uris[i], bind_service);
+        bool tls_refused = false;
+        int result = open_one(link, state.uris[i], bind_service, tls_refused);
         if (result == LDAP_SUCCESS) {
             link.index = i;
             return NERR_Success;
         }
-        if (ldap_unreachable(result)) {
+        if (tls_refused) {
+            log_error("directory %s: TLS refused: %s %s", state.uris[i].c_str(),
+                      ldap_err2string(result), diagnostic(link.ld).c_str());
+            status = NERR_InternalError;
+        } else if (ldap_unreachable(result)) {
             log_info("directory %s: %s", state.uris[i].c_str(), ldap_err2string(result));
         } else {
             // A TLS or credential refusal is the configuration's fault; it

@@ -185,10 +185,12 @@ TEST(LdapStore, TlsNeedsACertificateForTheServersName)
     auto impostor = server_with_tree(tls);
     ASSERT_NE(impostor, nullptr);
     settings = slapd_store_settings(*impostor, impostor->uri, "ou=site");
-    settings.ldap.tls = "starttls";
-    OpenStore open(settings);
-    EXPECT_NE(store.find_account("secure", account), NERR_Success);
-    EXPECT_NE(store.find_account("secure", account), NERR_UserNotFound);
+    for (const char *mode : {"starttls", "ldaps"}) {
+        settings.ldap.tls = mode;
+        settings.ldap.uri = settings.ldap.tls == "ldaps" ? impostor->tls_uri : impostor->uri;
+        OpenStore open(settings);
+        EXPECT_EQ(store.find_account("secure", account), NERR_InternalError) << mode;
+    }
 }
 
 TEST(LdapStore, PasswordFileOthersCanReadIsRefused)
