@@ -7,6 +7,7 @@
 
 #include "accountdb/password_hash.h"
 #include "ldapstore/ldap_connection.h"
+#include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"
 
 namespace {
@@ -73,11 +74,23 @@ LogonVerdict refused(const BindAnswer &answer, const LdapEntry &entry)
         return LogonVerdict::LOCKED;
     if (!schema().crypt_passwords)
         return ad_bind_verdict(answer.diagnostic);
-    StoreAccount account;
-    read_account_entry(entry, account);
-    if (account.locked)
-        return LogonVerdict::LOCKED;
-    return LogonVerdict::WRONG;
+    const std::string *lock = entry.first(schema().lock_time);
+    return lock != nullptr ? LogonVerdict::LOCKED : LogonVerdict::WRONG;
+}
+
+// An unknown name costs what a wrong password costs: the hash work here in
+// place of the server's, and the same connection and bind, refused.
+LogonVerdict unknown(std::string_view name, const char *password)
+{
+    verify_dummy(password);
+    LdapLink link;
+    if (ldap_connect_link(link, false, ldap_service_index()) == NERR_Success) {
+        BindAnswer answer;
+        bind_as(link.ld, std::string(schema().rdn) + "=" + escape_dn_value(name) + "," +
+                             ldap_store.settings.user_base,
+                password, answer);
+    }
+    return LogonVerdict::UNKNOWN;
 }
 
 }  // namespace
@@ -93,10 +106,8 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
     }
     LdapEntry entry;
     DWORD status = find_account_entry(name, entry, false);
-    if (status == NERR_UserNotFound) {
-        verify_dummy(password);
-        return LogonVerdict::UNKNOWN;
-    }
+    if (status == NERR_UserNotFound)
+        return unknown(name, password);
     if (status != NERR_Success)
         return store_error(status, error);
     LdapLink link;

@@ -70,13 +70,19 @@ bool make_certificates(Slapd &s, bool wrong_name)
     return std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool answers(int port)
+sockaddr_in loopback(int port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool answers(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(port);
     bool ok = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     close(fd);
     return ok;
@@ -84,17 +90,23 @@ bool answers(int port)
 
 }  // namespace
 
-int free_loopback_port()
+int silent_listener(int &port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t size = sizeof address;
     bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    listen(fd, 16);
     getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int free_loopback_port()
+{
+    int port = 0;
+    close(silent_listener(port));
+    return port;
 }
 
 void Slapd::stop()

@@ -33,9 +33,6 @@ struct Slapd {
     std::string tls_uri;   // ldaps://127.0.0.1:tls_port/
     std::string ca_file;
 
-    Slapd() = default;
-    Slapd(const Slapd &) = delete;
-    Slapd &operator=(const Slapd &) = delete;
     ~Slapd() { stop(); }
     void stop();
 };
@@ -60,3 +57,6 @@ bool add_store_tree(const Slapd &server, const std::string &base);
 
 // A port on 127.0.0.1 that nothing listens on now.
 int free_loopback_port();
+// A listener on 127.0.0.1 that completes connections and never answers;
+// its socket, with its port in port.
+int silent_listener(int &port);
