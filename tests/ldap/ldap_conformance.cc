@@ -8,11 +8,6 @@ namespace {
 std::unique_ptr<Slapd> shared_server;
 int runs = 0;
 
-const char RESET_POLICY[] =
-    "dn: cn=default,ou=policies,dc=lodgate,dc=test\nchangetype: modify\n"
-    "replace: pwdMinLength\npwdMinLength: 0\n-\nreplace: pwdMaxFailure\npwdMaxFailure: 0\n-\n"
-    "replace: pwdLockout\npwdLockout: FALSE\n\n";
-
 // Each case gets a tree of its own on one server.
 bool make_ldap_store(StoreSettings &settings)
 {
@@ -21,8 +16,7 @@ bool make_ldap_store(StoreSettings &settings)
     if (shared_server == nullptr)
         return false;
     std::string base = "ou=run" + std::to_string(++runs);
-    if (!add_store_tree(*shared_server, base) ||
-        ldap_root_change(*shared_server, "ldapmodify", RESET_POLICY) != 0)
+    if (!add_store_tree(*shared_server, base))
         return false;
     settings = slapd_store_settings(*shared_server, shared_server->uri, base);
     return true;

@@ -1,6 +1,5 @@
 #include "tests/ldap/slapd_fixture.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -47,11 +45,9 @@ std::string config_text(const Slapd &s, const SlapdOptions &options)
 const char BASE_LDIF[] =
     "dn: dc=lodgate,dc=test\nobjectClass: dcObject\nobjectClass: organization\n"
     "dc: lodgate\no: lodgate\n\n"
-    "dn: ou=services,dc=lodgate,dc=test\nobjectClass: organizationalUnit\nou: services\n\n"
-    "dn: ou=policies,dc=lodgate,dc=test\nobjectClass: organizationalUnit\nou: policies\n\n"
-    "dn: cn=lodgate,ou=services,dc=lodgate,dc=test\nobjectClass: organizationalRole\n"
+    "dn: cn=lodgate,dc=lodgate,dc=test\nobjectClass: organizationalRole\n"
     "objectClass: simpleSecurityObject\ncn: lodgate\nuserPassword: service-secret\n\n"
-    "dn: cn=default,ou=policies,dc=lodgate,dc=test\nobjectClass: organizationalRole\n"
+    "dn: cn=default,dc=lodgate,dc=test\nobjectClass: organizationalRole\n"
     "objectClass: pwdPolicy\ncn: default\npwdAttribute: userPassword\n\n";
 
 // A throwaway CA and a server certificate for 127.0.0.1 (or another name).
@@ -102,7 +98,7 @@ int silent_listener(int &port)
     return fd;
 }
 
-int free_loopback_port()
+static int free_loopback_port()
 {
     int port = 0;
     close(silent_listener(port));
@@ -127,8 +123,7 @@ std::unique_ptr<Slapd> start_slapd(const SlapdOptions &options)
     if (options.tls) {
         if (!make_certificates(*s, options.wrong_name))
             return nullptr;
-        s->tls_port = free_loopback_port();
-        s->tls_uri = "ldaps://127.0.0.1:" + std::to_string(s->tls_port) + "/";
+        s->tls_uri = "ldaps://127.0.0.1:" + std::to_string(free_loopback_port()) + "/";
         listen += " " + s->tls_uri;
     }
     mkdir(s->dir.file("db").c_str(), 0700);
@@ -170,17 +165,19 @@ int ldap_root_change(const Slapd &server, const char *tool, const std::string &l
 bool add_store_tree(const Slapd &server, const std::string &base)
 {
     std::string dn = base + "," + SLAPD_SUFFIX;
-    std::string ldif = "dn: " + dn + "\nobjectClass: organizationalUnit\nou: " +
-                       base.substr(base.find('=') + 1) + "\n\n";
+    std::string ldif = "dn: " + dn + "\nchangetype: add\nobjectClass: organizationalUnit\n\n";
     for (const char *ou : {"people", "groups"})
-        ldif += std::string("dn: ou=") + ou + "," + dn + "\nobjectClass: organizationalUnit\nou: " +
-                ou + "\n\n";
+        ldif += std::string("dn: ou=") + ou + "," + dn +
+                "\nchangetype: add\nobjectClass: organizationalUnit\n\n";
     int gid = 544;
     for (const char *group : {"Administrators", "Users", "Guests"})
         ldif += std::string("dn: cn=") + group + ",ou=groups," + dn +
-                "\nobjectClass: posixGroup\ncn: " + group + "\ngidNumber: " +
-                std::to_string(gid++) + "\n\n";
-    return ldap_root_change(server, "ldapadd", ldif) == 0;
+                "\nchangetype: add\nobjectClass: posixGroup\ngidNumber: " + std::to_string(gid++) +
+                "\n\n";
+    ldif += std::string("dn: ") + SLAPD_POLICY_DN + "\nchangetype: modify\nreplace: pwdMinLength\n"
+            "pwdMinLength: 0\n-\nreplace: pwdMaxFailure\npwdMaxFailure: 0\n-\n"
+            "replace: pwdLockout\npwdLockout: FALSE\n\n";
+    return ldap_root_change(server, "ldapmodify", ldif) == 0;
 }
 
 StoreSettings slapd_store_settings(const Slapd &server, const std::string &uri,

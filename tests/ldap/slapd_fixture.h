@@ -14,9 +14,9 @@
 constexpr const char SLAPD_SUFFIX[] = "dc=lodgate,dc=test";
 constexpr const char SLAPD_ROOT_DN[] = "cn=admin,dc=lodgate,dc=test";
 constexpr const char SLAPD_ROOT_PASSWORD[] = "root-secret";
-constexpr const char SLAPD_SERVICE_DN[] = "cn=lodgate,ou=services,dc=lodgate,dc=test";
+constexpr const char SLAPD_SERVICE_DN[] = "cn=lodgate,dc=lodgate,dc=test";
 constexpr const char SLAPD_SERVICE_PASSWORD[] = "service-secret";
-constexpr const char SLAPD_POLICY_DN[] = "cn=default,ou=policies,dc=lodgate,dc=test";
+constexpr const char SLAPD_POLICY_DN[] = "cn=default,dc=lodgate,dc=test";
 
 struct SlapdOptions {
     std::string provider_uri;  // set: a read-only syncrepl consumer of it
@@ -27,19 +27,17 @@ struct SlapdOptions {
 struct Slapd {
     TempDir dir;
     int port = 0;
-    int tls_port = 0;
     pid_t pid = -1;
     std::string uri;       // ldap://127.0.0.1:port/
-    std::string tls_uri;   // ldaps://127.0.0.1:tls_port/
+    std::string tls_uri;   // ldaps://127.0.0.1:another port/
     std::string ca_file;
 
     ~Slapd() { stop(); }
     void stop();
 };
 
-// Starts a server with the base entries (ou=people, ou=groups, the service
-// identity, the policy entry and the built-in groups) unless it is a
-// consumer; nullptr when it does not answer.
+// Starts a server, with the service identity and the policy entry unless it
+// is a consumer; nullptr when it does not answer.
 std::unique_ptr<Slapd> start_slapd(const SlapdOptions &options = {});
 
 // Runs an ldap-utils program (ldapadd, ldapsearch, ldapwhoami) with input
@@ -52,11 +50,10 @@ int ldap_root_change(const Slapd &server, const char *tool, const std::string &l
 // suffix holding ou=people and ou=groups), reaching uri.
 StoreSettings slapd_store_settings(const Slapd &server, const std::string &uri,
                                    const std::string &base);
-// Adds base with its people, groups and built-in groups.
+// Adds base with its people, groups and built-in groups, and resets the
+// policy.
 bool add_store_tree(const Slapd &server, const std::string &base);
 
-// A port on 127.0.0.1 that nothing listens on now.
-int free_loopback_port();
 // A listener on 127.0.0.1 that completes connections and never answers;
 // its socket, with its port in port.
 int silent_listener(int &port);
