@@ -99,6 +99,8 @@ void set_options(LDAP *ld)
     // libldap would chase a referral with an anonymous bind.
     ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     set_timeouts(ld);
+    if (state.tls == "none")
+        return;
     int demand = LDAP_OPT_X_TLS_DEMAND;
     ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
     if (!state.ca_file.empty())
