@@ -226,6 +226,32 @@ DWORD add_account(const StoreAccount &account, const std::string &password, Undo
     return set_priv_groups(member, account.priv, {}, undo);
 }
 
+// Entries that other tools made have only the standard classes.
+bool lacks_aux_class(const LdapEntry &entry)
+{
+    if (schema().aux_class == nullptr)
+        return false;
+    const std::vector<std::string> *classes = entry.find("objectClass");
+    for (std::size_t i = 0; classes != nullptr && i < classes->size(); ++i)
+        if (fold_name((*classes)[i]) == fold_name(schema().aux_class))
+            return false;
+    return true;
+}
+
+// Takes member out of every group that lists it.
+DWORD leave_groups(const std::string &member, UndoLog &undo)
+{
+    std::set<std::string> names;
+    std::vector<LdapEntry> groups;
+    DWORD status = groups_of(member, names, &groups);
+    for (std::size_t i = 0; status == NERR_Success && i < groups.size(); ++i) {
+        const std::string *group = groups[i].first(schema().group_naming);
+        status = modify_group(group != nullptr ? group->c_str() : "", LDAP_MOD_DELETE, member,
+                              undo);
+    }
+    return status;
+}
+
 DWORD finish(DWORD status, UndoLog &undo)
 {
     if (status != NERR_Success)
@@ -269,14 +295,7 @@ DWORD ldap_store_update_account(std::string_view name, const StoreAccount &value
     }
     if (status != NERR_Success)
         return status;
-    if (schema().aux_class != nullptr && !entry.find(schema().aux_class) &&
-        ![&] {
-            const std::vector<std::string> *classes = entry.find("objectClass");
-            for (std::size_t i = 0; classes != nullptr && i < classes->size(); ++i)
-                if (fold_name((*classes)[i]) == fold_name(schema().aux_class))
-                    return true;
-            return false;
-        }())
+    if (lacks_aux_class(entry))
         changes.insert(changes.begin(), {LDAP_MOD_ADD, "objectClass", {schema().aux_class}});
     int result = ldap_modify_entry(entry.dn, changes);
     if (result != LDAP_SUCCESS)
@@ -304,16 +323,8 @@ DWORD ldap_store_delete_account(std::string_view name)
     if (result != LDAP_SUCCESS || whole.empty())
         return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
                          LdapTarget::ACCOUNT);
-    std::set<std::string> names;
-    std::vector<LdapEntry> groups;
-    std::string member = member_value(entry);
-    status = groups_of(member, names, &groups);
     UndoLog undo;
-    for (std::size_t i = 0; status == NERR_Success && i < groups.size(); ++i) {
-        const std::string *group = groups[i].first(schema().group_naming);
-        status = modify_group(group != nullptr ? group->c_str() : "", LDAP_MOD_DELETE, member,
-                              undo);
-    }
+    status = leave_groups(member_value(entry), undo);
     if (status == NERR_Success) {
         result = ldap_delete_entry(entry.dn);
         status = ldap_code(result, LdapTarget::ACCOUNT);
