@@ -146,34 +146,3 @@ DWORD ldap_store_unlock_account(std::string_view name)
         return NERR_Success;
     return ldap_code(ldap_modify_entry(entry.dn, changes), LdapTarget::ACCOUNT);
 }
-
-DWORD ldap_store_check_store(std::string &report)
-{
-    report.clear();
-    const std::string *bases[] = {&ldap_store.settings.user_base, &ldap_store.settings.group_base,
-                                  &ldap_store.settings.policy_dn};
-    DWORD status = NERR_Success;
-    for (const std::string *base : bases) {
-        if (base->empty())
-            continue;
-        std::vector<LdapEntry> found;
-        int result = ldap_search_entries(*base, LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, found);
-        report += (result == LDAP_SUCCESS ? "present: " : "missing: ") + *base + "\n";
-        if (result != LDAP_SUCCESS && status == NERR_Success)
-            status = ldap_code(result, LdapTarget::BASE);
-    }
-    report = "server: " + ldap_service_server() + "\n" + report;
-    if (schema().aux_class != nullptr) {
-        std::vector<LdapEntry> subschema;
-        int result = ldap_search_entries("cn=Subschema", LDAP_SCOPE_BASE, "(objectClass=subschema)",
-                                         {"objectClasses"}, subschema);
-        bool known = false;
-        for (std::size_t i = 0; result == LDAP_SUCCESS && i < subschema.size(); ++i)
-            if (const std::vector<std::string> *classes = subschema[i].find("objectClasses"))
-                for (const std::string &text : *classes)
-                    known = known || text.find(std::string("'") + schema().aux_class + "'") !=
-                                         std::string::npos;
-        report += std::string("schema ") + schema().aux_class + (known ? ": loaded\n" : ": missing\n");
-    }
-    return status;
-}

@@ -55,6 +55,9 @@ TEST(LdapStore, EntriesOfOtherToolsAndOfTheStoreInteroperate)
               0);
     OpenStore open(slapd_store_settings(*server, server->uri, "ou=site"));
     ASSERT_EQ(open.status, NERR_Success);
+    std::string report;
+    EXPECT_EQ(store.check_store(report), NERR_Success);
+    EXPECT_NE(report.find("lodgateAccount: loaded"), std::string::npos) << report;
     StoreAccount account;
     DWORD error = 0;
     ASSERT_EQ(store.verify_logon("TOOL", PASSWORD, account, error), LogonVerdict::RIGHT);
