@@ -88,14 +88,28 @@ DWORD invalid_parameter(DWORD *parm_err, DWORD member)
     return ERROR_INVALID_PARAMETER;
 }
 
+// The policy's length check, counted in the service's units. The empty
+// password is too short whatever the policy: no logon takes it.
+DWORD check_password_length(const char *text)
+{
+    std::int64_t minimum = 0;
+    if (db_read_policy(POLICY_MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
+        return NERR_InternalError;
+    auto units = static_cast<std::int64_t>(wide_units_of(text));
+    return units == 0 || units < minimum ? NERR_PasswordTooShort : NERR_Success;
+}
+
 // The new hash (or the imported one), into user; neither leaves a value
 // that no password matches, as shadow files mark it, until one is set.
 DWORD hash_new_password(const StorePassword &password, UserRecord &user)
 {
+    DWORD status = NERR_Success;
     if (password.hash != nullptr) {
         user.password_hash = password.hash;
     } else if (password.text == nullptr) {
         user.password_hash = NO_PASSWORD_HASH;
+    } else if ((status = check_password_length(password.text)) != NERR_Success) {
+        return status;
     } else if (hash_password(password.text, user.password_hash) != 0) {
         log_error("password hashing failed: %s", std::strerror(errno));
         return NERR_InternalError;

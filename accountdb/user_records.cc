@@ -72,28 +72,12 @@ DWORD step_done(sqlite3_stmt *statement, const char *action)
     return NERR_Success;
 }
 
-bool optional_member_fits(const std::optional<std::string> &text)
-{
-    return !text || value_is_storable(*text);
-}
-
 }  // namespace
 
 DWORD user_fields_fault(const UserRecord &user)
 {
-    if (user.priv > USER_PRIV_ADMIN)
-        return MEMBER_PRIV;
-    if (!optional_member_fits(user.home_dir))
-        return MEMBER_HOME_DIR;
-    if (!optional_member_fits(user.comment))
-        return MEMBER_COMMENT;
-    if (!user_flags_are_valid(user.flags))
-        return MEMBER_FLAGS;
-    if (!optional_member_fits(user.script_path))
-        return MEMBER_SCRIPT_PATH;
-    return 0;
+    return account_member_fault(user, false);
 }
-
 
 namespace {
 
@@ -455,13 +439,6 @@ DWORD user_record_fault(const UserRecord &user)
     if (!hash_cost_is_bounded(user.password_hash.c_str()))
         return MEMBER_PASSWORD;
     return user_fields_fault(user);
-}
-
-DWORD password_fault(std::string_view password)
-{
-    if (password.size() > PASSWORD_BYTES_MAX || !text_member_is_valid(password))
-        return MEMBER_PASSWORD;
-    return 0;
 }
 
 DWORD db_find_user(std::string_view name, UserRecord &user)

@@ -69,9 +69,6 @@ DWORD db_clear_failed_logons(std::int64_t user_id);
 // user_fields_fault checks only priv and what follows.
 DWORD user_record_fault(const UserRecord &user);
 DWORD user_fields_fault(const UserRecord &user);
-// 0, or MEMBER_PASSWORD when libxcrypt or the service could not take it.
-DWORD password_fault(std::string_view password);
-
 // NERR_UserNotFound when there is no user of that name in any case.
 DWORD db_find_user(std::string_view name, UserRecord &user);
 

@@ -135,16 +135,9 @@ std::string stored_hash(const std::string &name, const std::string &passwd_field
 // cannot carry, hashes that cost more than a check may.
 DWORD import_fault(const StoreImport &user)
 {
-    const StoreAccount &account = user.account;
-    if (!name_is_addressable(account.name))
-        return MEMBER_NAME;
     if (!hash_cost_is_bounded(user.hash.c_str()))
         return MEMBER_PASSWORD;
-    if (account.home_dir && !value_is_storable(*account.home_dir))
-        return MEMBER_HOME_DIR;
-    if (account.comment && !value_is_storable(*account.comment))
-        return MEMBER_COMMENT;
-    return 0;
+    return account_member_fault(user.account, true);
 }
 
 // Why the store would not take user, or nullptr.

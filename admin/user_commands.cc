@@ -126,35 +126,14 @@ int show(const AdminWords &words, const AdminOptions &options)
     return ADMIN_OK;
 }
 
-// A new password, with the policy's length check counted in the service's
-// units, as the module counts it.
-int read_password(const AdminOptions &options, const std::string &name, SecretText &secret)
+// A new password; the store checks it against the policy.
+int read_password(const AdminOptions &options, SecretText &secret)
 {
     if (read_new_password(options.password_stdin, secret) != ADMIN_OK)
         return ADMIN_FAILED;
-    if (secret.length > PASSWORD_BYTES_MAX || !text_member_is_valid(secret.text()))
+    if (password_fault(std::string_view(secret.text(), secret.length)) != 0)
         return admin_fail(ADMIN_FAILED, "the password is not valid UTF-8 or too long");
-    if (secret.length == 0)
-        return service_fail(NERR_PasswordTooShort, name);
-    std::int64_t minimum = 0;
-    DWORD status = admin_store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
-    if (status != NERR_Success)
-        return service_fail(status, name);
-    if (static_cast<std::int64_t>(wide_units_of(secret.text())) < minimum)
-        return service_fail(NERR_PasswordTooShort, name);
     return ADMIN_OK;
-}
-
-// The member of a new account that the protocol could not carry, or 0.
-DWORD account_fault(const StoreAccount &account)
-{
-    if (!name_is_addressable(account.name))
-        return MEMBER_NAME;
-    if (account.home_dir && !value_is_storable(*account.home_dir))
-        return MEMBER_HOME_DIR;
-    if (account.comment && !value_is_storable(*account.comment))
-        return MEMBER_COMMENT;
-    return 0;
 }
 
 // home=DIR and comment=TEXT words; false for any other word.
@@ -179,10 +158,10 @@ int add(const AdminWords &words, const AdminOptions &options)
     if (!read_fields(words, account))
         return admin_fail(ADMIN_USAGE, "user add NAME [home=DIR] [comment=TEXT]");
     // Said before the password is asked for, and nothing is stored.
-    if (DWORD member = account_fault(account); member != 0)
+    if (DWORD member = account_member_fault(account, true); member != 0)
         return admin_fail(ADMIN_FAILED, "%s: %s", account.name.c_str(), admin_member_text(member));
     SecretText secret;
-    if (read_password(options, account.name, secret) != ADMIN_OK)
+    if (read_password(options, secret) != ADMIN_OK)
         return ADMIN_FAILED;
     DWORD member = 0;
     DWORD status = admin_store->insert_account(account, StorePassword{secret.text(), nullptr},
@@ -207,7 +186,7 @@ int passwd(const AdminWords &words, const AdminOptions &options)
     StoreAccount account;
     SecretText secret;
     if (find(words[0], account) != ADMIN_OK ||
-        read_password(options, account.name, secret) != ADMIN_OK)
+        read_password(options, secret) != ADMIN_OK)
         return ADMIN_FAILED;
     StorePassword password{secret.text(), nullptr};
     DWORD status = admin_store->update_account(account.name, account, &password, nullptr);

@@ -26,6 +26,9 @@ struct LdapSettings {
     std::string ca_file;
     int timeout_seconds = 5;           // connect and each operation
     std::string schema = "rfc2307";    // rfc2307 or ad
+    // The entry that holds the password and lockout policy (OpenLDAP's
+    // ppolicy default entry, or AD's domain object); empty: no policy.
+    std::string policy_dn;
 };
 
 // Handed to a store when it opens, so that no store reads the process-wide

@@ -1,5 +1,7 @@
 #include "platform/account_names.h"
 
+#include "platform/parameter_number.h"
+#include "platform/secret_text.h"
 #include "platform/utf_text.h"
 
 namespace {
@@ -128,4 +130,37 @@ bool name_is_addressable(std::string_view name)
 {
     return name.size() <= REPLY_VALUE_BYTES_MAX && name_is_valid(name) &&
            !has_byte_of(name, " \"=");
+}
+
+namespace {
+
+bool optional_member_fits(const std::optional<std::string> &text)
+{
+    return !text || value_is_storable(*text);
+}
+
+}  // namespace
+
+DWORD account_member_fault(const StoreAccount &account, bool with_name)
+{
+    if (with_name && !name_is_addressable(account.name))
+        return MEMBER_NAME;
+    if (account.priv > USER_PRIV_ADMIN)
+        return MEMBER_PRIV;
+    if (!optional_member_fits(account.home_dir))
+        return MEMBER_HOME_DIR;
+    if (!optional_member_fits(account.comment))
+        return MEMBER_COMMENT;
+    if (!user_flags_are_valid(account.flags))
+        return MEMBER_FLAGS;
+    if (!optional_member_fits(account.script_path))
+        return MEMBER_SCRIPT_PATH;
+    return 0;
+}
+
+DWORD password_fault(std::string_view password)
+{
+    if (password.size() > PASSWORD_BYTES_MAX || !text_member_is_valid(password))
+        return MEMBER_PASSWORD;
+    return 0;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/account_backend.h"
 #include "platform/win_types.h"
 
 // Longest name, password, home directory, comment or script path, in UTF-16
@@ -43,3 +44,12 @@ bool value_is_storable(std::string_view text);
 // name of at most REPLY_VALUE_BYTES_MAX bytes without a space, '"' or '='.
 // Existing accounts are still found by any valid name.
 bool name_is_addressable(std::string_view name);
+
+// 0, or the member of account that no store may hold: the name when
+// with_name (one a new account may take), priv, home directory, comment,
+// flags and script path (values a reply carries whole).
+DWORD account_member_fault(const StoreAccount &account, bool with_name);
+
+// 0, or MEMBER_PASSWORD for a password that is no valid text or longer than
+// any store takes.
+DWORD password_fault(std::string_view password);

@@ -172,19 +172,6 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The policy's length check, counted in the service's units. The empty
-// password is too short whatever the policy: no logon takes it.
-DWORD check_password_length(const AccountBackend &store, LPCWSTR wide)
-{
-    std::int64_t minimum = 0;
-    if (store.read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
-        return NERR_InternalError;
-    auto units = static_cast<std::int64_t>(wide_text_units(wide));
-    if (units == 0 || units < minimum)
-        return NERR_PasswordTooShort;
-    return NERR_Success;
-}
-
 std::size_t wide_bytes(std::string_view text)
 {
     return (wide_units_of(text) + 1) * sizeof(WCHAR);
@@ -397,12 +384,9 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
     DWORD fault = read_members(info, true, account, password);
     if (fault != 0)
         return invalid_parameter(parm_err, fault);
-    // Without a password the account has none that verifies until one is set.
-    if (info.usri1_password == nullptr)
-        return store->insert_account(account, StorePassword{}, parm_err);
-    if ((status = check_password_length(*store, info.usri1_password)) != NERR_Success)
-        return status;
-    StorePassword stored{password.text(), nullptr};
+    // Without a password the account has none that verifies until one is
+    // set; the store checks one given against the policy.
+    StorePassword stored{info.usri1_password != nullptr ? password.text() : nullptr, nullptr};
     return store->insert_account(account, stored, parm_err);
 }
 
@@ -430,8 +414,6 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
         return NERR_UserNotFound;
     if (info.usri1_password == nullptr)
         return store->update_account(name, values, nullptr, parm_err);
-    if ((status = check_password_length(*store, info.usri1_password)) != NERR_Success)
-        return status;
     StorePassword stored{password.text(), nullptr};
     return store->update_account(name, values, &stored, parm_err);
 }

@@ -1,0 +1,232 @@
+#include "ldapstore/ldap_connection.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+#include <ldap.h>
+
+#include "ldapstore/ldap_result.h"
+#include "log/trace_log.h"
+
+namespace {
+
+struct ConnectionState {
+    std::vector<std::string> uris;
+    std::string bind_dn;
+    std::string password;
+    std::string tls;
+    std::string ca_file;
+    int timeout = 5;
+};
+ConnectionState state;
+
+void wipe(std::string &text)
+{
+    volatile char *bytes = text.data();
+    for (std::size_t i = 0; i < text.size(); ++i)
+        bytes[i] = 0;
+    text.clear();
+}
+
+std::vector<std::string> split_uris(const std::string &text)
+{
+    std::vector<std::string> uris;
+    std::istringstream words(text);
+    for (std::string uri; words >> uri;)
+        uris.push_back(uri);
+    return uris;
+}
+
+bool starts_with(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Plain connections are allowed only where nothing crosses a network.
+bool is_local_uri(const std::string &uri)
+{
+    if (starts_with(uri, "ldapi://"))
+        return true;
+    static const char *const LOOPBACK[] = {"ldap://127.", "ldap://localhost", "ldap://[::1]"};
+    for (const char *prefix : LOOPBACK)
+        if (starts_with(uri, prefix))
+            return true;
+    return false;
+}
+
+DWORD configuration_fault(const char *what, const std::string &detail)
+{
+    log_error("directory settings: %s %s", what, detail.c_str());
+    return NERR_InternalError;
+}
+
+DWORD read_password_file(const std::string &path, std::string &password)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return configuration_fault("cannot read the bind password file", path);
+    // Every setting line goes to the trace log, so the password lives in a
+    // file; one that others can read would give it away all the same.
+    if ((info.st_mode & 077) != 0)
+        return configuration_fault("bind password file is open to others:", path);
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return configuration_fault("cannot read the bind password file", path);
+    std::getline(file, password, '\n');
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return NERR_Success;
+}
+
+void set_timeouts(LDAP *ld)
+{
+    struct timeval limit {state.timeout, 0};
+    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
+    ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
+    ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &state.timeout);
+}
+
+void set_options(LDAP *ld)
+{
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    // libldap would chase a referral with an anonymous bind.
+    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    set_timeouts(ld);
+    if (state.tls == "none")
+        return;
+    int demand = LDAP_OPT_X_TLS_DEMAND;
+    ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    if (!state.ca_file.empty())
+        ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, state.ca_file.c_str());
+    int server_context = 0;
+    ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &server_context);
+}
+
+std::string diagnostic(LDAP *ld)
+{
+    char *text = nullptr;
+    ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text);
+    std::string message = text != nullptr ? text : "";
+    ldap_memfree(text);
+    return message;
+}
+
+// Sets tls_refused when the server answered but its certificate or its TLS
+// was refused: a fault of the configuration, not of the network.
+void check_tls(LDAP *ld, int result, bool &tls_refused)
+{
+    // libldap leaves no message when the connection itself failed, and
+    // one (if only "unknown error code") when the handshake did.
+    tls_refused = result == LDAP_CONNECT_ERROR || !diagnostic(ld).empty();
+}
+
+// LDAP_SUCCESS, or the result that stopped this server.
+int open_one(LdapLink &link, const std::string &uri, bool bind_service, bool &tls_refused)
+{
+    tls_refused = false;
+    int result = ldap_initialize(&link.ld, uri.c_str());
+    if (result != LDAP_SUCCESS)
+        return result;
+    set_options(link.ld);
+    link.server = uri;
+    bool start_tls = state.tls == "starttls" && starts_with(uri, "ldap://");
+    result = ldap_connect(link.ld);
+    if (result != LDAP_SUCCESS) {
+        if (starts_with(uri, "ldaps://") && result != LDAP_TIMEOUT)
+            check_tls(link.ld, result, tls_refused);
+        return result;
+    }
+    if (start_tls && (result = ldap_start_tls_s(link.ld, nullptr, nullptr)) != LDAP_SUCCESS) {
+        if (result != LDAP_TIMEOUT && result != LDAP_SERVER_DOWN)
+            tls_refused = true;
+        return result;
+    }
+    if (!bind_service)
+        return result;
+    berval credentials{static_cast<ber_len_t>(state.password.size()), state.password.data()};
+    return ldap_sasl_bind_s(link.ld, state.bind_dn.c_str(), LDAP_SASL_SIMPLE, &credentials,
+                            nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+void LdapLink::drop()
+{
+    if (ld != nullptr)
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+    ld = nullptr;
+}
+
+DWORD ldap_configure(const LdapSettings &settings)
+{
+    ldap_forget();
+    state.uris = split_uris(settings.uri);
+    state.bind_dn = settings.bind_dn;
+    state.tls = settings.tls;
+    state.ca_file = settings.ca_file;
+    state.timeout = settings.timeout_seconds > 0 ? settings.timeout_seconds : 5;
+    if (state.uris.empty())
+        return configuration_fault("no server URI", "");
+    if (state.tls != "starttls" && state.tls != "ldaps" && state.tls != "none")
+        return configuration_fault("unknown TLS mode", state.tls);
+    for (const std::string &uri : state.uris) {
+        if (state.tls == "ldaps" && !starts_with(uri, "ldaps://") && !starts_with(uri, "ldapi://"))
+            return configuration_fault("TLS mode ldaps needs ldaps:// URIs, not", uri);
+        if (state.tls == "none" && !is_local_uri(uri))
+            return configuration_fault("TLS mode none is only for local servers, not", uri);
+    }
+    if (settings.bind_password_file.empty())
+        return NERR_Success;
+    return read_password_file(settings.bind_password_file, state.password);
+}
+
+void ldap_forget()
+{
+    wipe(state.password);
+    state = ConnectionState{};
+}
+
+DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
+{
+    link.drop();
+    DWORD status = ERROR_BAD_NETPATH;
+    for (std::size_t i = first; i < state.uris.size(); ++i) {
+        bool tls_refused = false;
+        int result = open_one(link, state.uris[i], bind_service, tls_refused);
+        if (result == LDAP_SUCCESS) {
+            link.index = i;
+            return NERR_Success;
+        }
+        if (tls_refused) {
+            log_error("directory %s: TLS refused: %s %s", state.uris[i].c_str(),
+                      ldap_err2string(result), diagnostic(link.ld).c_str());
+            status = NERR_InternalError;
+        } else if (ldap_unreachable(result)) {
+            log_info("directory %s: %s", state.uris[i].c_str(), ldap_err2string(result));
+        } else {
+            // A TLS or credential refusal is the configuration's fault; it
+            // stays the answer unless a later server serves.
+            status = ldap_status(result, LdapTarget::BASE, state.uris[i].c_str(),
+                                 diagnostic(link.ld).c_str());
+        }
+        link.drop();
+    }
+    return status;
+}
+
+int ldap_timeout_seconds()
+{
+    return state.timeout;
+}
+
+std::size_t ldap_uri_count()
+{
+    return state.uris.size();
+}

@@ -1,0 +1,43 @@
+// Connections to the directory: the URIs in order, each with the connect
+// and operation timeouts, TLS as configured, referrals never chased, and
+// the service identity's bind.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/account_backend.h"
+
+typedef struct ldap LDAP;
+
+// Owns one connection; unbinds when it goes.
+struct LdapLink {
+    LDAP *ld = nullptr;
+    std::string server;      // the URI it reached
+    std::size_t index = 0;   // of that URI in the list
+
+    LdapLink() = default;
+    LdapLink(const LdapLink &) = delete;
+    LdapLink &operator=(const LdapLink &) = delete;
+    ~LdapLink() { drop(); }
+    void drop();
+};
+
+// Checks the settings (a known TLS mode; none only for ldapi:// and
+// loopback servers) and reads the service password from its file, which
+// must be readable by its owner alone. NERR_InternalError after an ERROR
+// line otherwise; the password is never logged.
+DWORD ldap_configure(const LdapSettings &settings);
+// Forgets the settings and wipes the password.
+void ldap_forget();
+
+// Connects to the first URI from first on that answers, bound as the
+// service identity when bind_service. ERROR_BAD_NETPATH when none answers
+// in time; NERR_InternalError (logged) for TLS or credential refusals.
+DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first = 0);
+
+// The operation timeout, for the calls that wait for one result.
+int ldap_timeout_seconds();
+
+// The URIs of the settings, in order.
+std::size_t ldap_uri_count();

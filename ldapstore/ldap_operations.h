@@ -1,0 +1,61 @@
+// Searches and changes on the service connection, which is made on first
+// use and made again on the next server when one stops answering; and the
+// undo steps that take a change back.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ldapstore/ldap_result.h"
+
+// One entry: its DN and its values by lower-case attribute name.
+struct LdapEntry {
+    std::string dn;
+    std::map<std::string, std::vector<std::string>> values;
+
+    const std::vector<std::string> *find(const char *attribute) const;
+    // The first value, or nullptr.
+    const std::string *first(const char *attribute) const;
+};
+
+// One modification: op is LDAP_MOD_ADD, LDAP_MOD_DELETE or LDAP_MOD_REPLACE
+// (a replace with no values removes the attribute).
+struct LdapChange {
+    int op;
+    std::string attribute;
+    std::vector<std::string> values;
+};
+
+// A step that takes back one write: remove an entry, add it again, or
+// modify it back.
+struct UndoStep {
+    enum Kind { REMOVE, ADD, MODIFY } kind;
+    std::string dn;
+    std::vector<LdapChange> changes;
+};
+using UndoLog = std::vector<UndoStep>;
+
+// An LDAP_* result; entries gets every match, read in pages so that no
+// server's size limit cuts the list. A scope of LDAP_SCOPE_BASE on a
+// missing entry answers LDAP_NO_SUCH_OBJECT.
+int ldap_search_entries(const std::string &base, int scope, const std::string &filter,
+                        const std::vector<const char *> &attributes,
+                        std::vector<LdapEntry> &entries);
+int ldap_add_entry(const std::string &dn, const std::vector<LdapChange> &attributes);
+int ldap_modify_entry(const std::string &dn, const std::vector<LdapChange> &changes);
+int ldap_delete_entry(const std::string &dn);
+
+// The result as the service's code (ldap_status with the server and the
+// directory's last message).
+DWORD ldap_code(int result, LdapTarget target);
+
+// Runs the steps last first; each failure is logged and the rest still run.
+void run_undo(const UndoLog &undo);
+
+// The service connection's server, for reports; empty before it is made.
+const std::string &ldap_service_server();
+// The index of that server among the URIs.
+std::size_t ldap_service_index();
+// Drops the service connection.
+void ldap_disconnect();

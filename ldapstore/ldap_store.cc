@@ -1,0 +1,334 @@
+#include "ldapstore/ldap_store.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#include "platform/account_names.h"
+#include "accountdb/password_hash.h"
+#include "ldapstore/ldap_connection.h"
+#include "ldapstore/ldap_filter.h"
+#include "ldapstore/ldap_operations.h"
+#include "ldapstore/ldap_schema.h"
+#include "ldapstore/ldap_store_state.h"
+#include "log/trace_log.h"
+
+LdapStoreState ldap_store;
+
+namespace {
+
+const char ADMINISTRATORS[] = "Administrators";
+const char GUESTS[] = "Guests";
+const char *const BUILTIN_GROUPS[] = {ADMINISTRATORS, "Users", GUESTS};
+
+}  // namespace
+
+const LdapSchema &schema()
+{
+    return *ldap_store.schema;
+}
+
+std::string account_filter(std::string_view name)
+{
+    return std::string("(&(objectClass=") + schema().account_class + ")" +
+           equality_filter(schema().naming, name) + ")";
+}
+
+std::string group_filter(std::string_view name)
+{
+    return std::string("(&(objectClass=") + schema().group_class + ")" +
+           equality_filter(schema().group_naming, name) + ")";
+}
+
+std::vector<const char *> account_attributes(bool with_password)
+{
+    std::vector<const char *> names = {schema().naming,  schema().home_dir,
+                                       schema().comment, schema().script_path,
+                                       schema().flags,   schema().lock_time,
+                                       schema().password_set, "objectClass"};
+    if (schema().empty_member != nullptr)
+        names.push_back(schema().empty_member);
+    if (with_password)
+        names.push_back(schema().password);
+    return names;
+}
+
+bool is_builtin(std::string_view group)
+{
+    for (const char *name : BUILTIN_GROUPS)
+        if (fold_name(group) == fold_name(name))
+            return true;
+    return false;
+}
+
+// What a group lists for the account: its name, or its DN on AD.
+std::string member_value(const LdapEntry &account)
+{
+    const std::string *name = account.first(schema().naming);
+    return schema().member_is_dn ? account.dn : (name != nullptr ? *name : "");
+}
+
+namespace {
+
+bool has_value(const std::vector<std::string> *values, std::string_view wanted)
+{
+    if (values == nullptr)
+        return false;
+    for (const std::string &value : *values)
+        if (fold_name(value) == fold_name(wanted))
+            return true;
+    return false;
+}
+
+// The member as stored, or absent; an empty text is marked, since the
+// directory holds no empty values.
+std::optional<std::string> text_member(const LdapEntry &entry, const char *attribute)
+{
+    if (const std::string *value = entry.first(attribute))
+        return *value;
+    if (schema().empty_member != nullptr && has_value(entry.find(schema().empty_member), attribute))
+        return std::string();
+    return std::nullopt;
+}
+
+std::int64_t parse_time(const std::string &text)
+{
+    if (text.empty() || text.back() != 'Z') {
+        // AD: 100 ns ticks since 1601.
+        long long ticks = std::atoll(text.c_str());
+        return ticks <= 0 ? 0 : ticks / 10000000 - 11644473600LL;
+    }
+    std::tm parts{};
+    if (strptime(text.c_str(), "%Y%m%d%H%M%S", &parts) == nullptr)
+        return 0;
+    return timegm(&parts);
+}
+
+void read_account(const LdapEntry &entry, StoreAccount &account)
+{
+    const std::string *name = entry.first(schema().naming);
+    account.name = name != nullptr ? *name : "";
+    account.home_dir = text_member(entry, schema().home_dir);
+    account.comment = text_member(entry, schema().comment);
+    account.script_path = text_member(entry, schema().script_path);
+    const std::string *flags = entry.first(schema().flags);
+    account.flags = flags != nullptr ? static_cast<DWORD>(std::strtoul(flags->c_str(), nullptr, 10))
+                                     : UF_SCRIPT | UF_NORMAL_ACCOUNT;
+    const std::string *lock = entry.first(schema().lock_time);
+    account.locked = lock != nullptr && *lock != "0";
+    const std::string *set = entry.first(schema().password_set);
+    account.password_set = set != nullptr ? parse_time(*set) : 0;
+}
+
+}  // namespace
+
+DWORD priv_of(const std::set<std::string> &groups)
+{
+    if (groups.count(fold_name(ADMINISTRATORS)) != 0)
+        return USER_PRIV_ADMIN;
+    if (groups.count(fold_name(GUESTS)) != 0)
+        return USER_PRIV_GUEST;
+    return USER_PRIV_USER;
+}
+
+// The folded names of the groups that list member.
+DWORD groups_of(const std::string &member, std::set<std::string> &names,
+                std::vector<LdapEntry> *entries)
+{
+    std::vector<LdapEntry> found;
+    std::string filter = std::string("(&(objectClass=") + schema().group_class + ")" +
+                         equality_filter(schema().group_member, member) + ")";
+    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filter,
+                                     {schema().group_naming}, found);
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::BASE);
+    for (const LdapEntry &group : found)
+        if (const std::string *name = group.first(schema().group_naming))
+            names.insert(fold_name(*name));
+    if (entries != nullptr)
+        *entries = std::move(found);
+    return NERR_Success;
+}
+
+DWORD find_group_entry(std::string_view name, LdapEntry &entry)
+{
+    if (!name_is_valid(name))
+        return NERR_GroupNotFound;
+    std::vector<LdapEntry> found;
+    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
+                                     group_filter(name), {schema().group_naming, "description",
+                                                          schema().group_member}, found);
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::BASE);
+    if (found.empty())
+        return NERR_GroupNotFound;
+    entry = std::move(found.front());
+    return NERR_Success;
+}
+
+DWORD find_account_entry(std::string_view name, LdapEntry &entry, bool with_password)
+{
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    std::vector<LdapEntry> found;
+    int result = ldap_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
+                                     account_filter(name), account_attributes(with_password),
+                                     found);
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::BASE);
+    if (found.empty())
+        return NERR_UserNotFound;
+    entry = std::move(found.front());
+    return NERR_Success;
+}
+
+DWORD read_account_entry(const LdapEntry &entry, StoreAccount &account)
+{
+    read_account(entry, account);
+    std::set<std::string> groups;
+    DWORD status = groups_of(member_value(entry), groups);
+    account.priv = priv_of(groups);
+    return status;
+}
+
+namespace {
+
+DWORD ldap_store_open(const StoreSettings &settings)
+{
+    ldap_store = LdapStoreState{};
+    ldap_store.settings = settings.ldap;
+    ldap_store.schema = find_ldap_schema(settings.ldap.schema);
+    if (ldap_store.schema == nullptr) {
+        log_error("directory settings: unknown schema %s", settings.ldap.schema.c_str());
+        return NERR_InternalError;
+    }
+    return ldap_configure(settings.ldap);
+}
+
+void ldap_store_close()
+{
+    ldap_disconnect();
+    ldap_forget();
+    ldap_store.in_change = false;
+    ldap_store.change.clear();
+}
+
+DWORD ldap_store_find_account(std::string_view name, StoreAccount &account)
+{
+    LdapEntry entry;
+    DWORD status = find_account_entry(name, entry, false);
+    return status != NERR_Success ? status : read_account_entry(entry, account);
+}
+
+// Members of the built-in groups, for the privileges of a whole listing.
+DWORD builtin_memberships(std::map<std::string, std::set<std::string>> &member_groups)
+{
+    std::string filter = std::string("(&(objectClass=") + schema().group_class + ")(|";
+    for (const char *name : BUILTIN_GROUPS)
+        filter += equality_filter(schema().group_naming, name);
+    filter += "))";
+    std::vector<LdapEntry> groups;
+    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filter,
+                                     {schema().group_naming, schema().group_member}, groups);
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::BASE);
+    for (const LdapEntry &group : groups) {
+        const std::string *name = group.first(schema().group_naming);
+        const std::vector<std::string> *members = group.find(schema().group_member);
+        for (std::size_t i = 0; name != nullptr && members != nullptr && i < members->size(); ++i)
+            member_groups[fold_name((*members)[i])].insert(fold_name(*name));
+    }
+    return NERR_Success;
+}
+
+// Batches in the order of the folded names; the cursor is the last name
+// given, so the order holds across batches however the server pages.
+DWORD ldap_store_list_accounts(const std::string &cursor, StoreFits fits, void *context,
+                               StorePage &page)
+{
+    page = StorePage{};
+    std::vector<LdapEntry> entries;
+    int result = ldap_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
+                                     std::string("(objectClass=") + schema().account_class + ")",
+                                     account_attributes(false), entries);
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::BASE);
+    std::map<std::string, std::set<std::string>> member_groups;
+    DWORD status = builtin_memberships(member_groups);
+    if (status != NERR_Success)
+        return status;
+    std::map<std::string, const LdapEntry *> ordered;
+    for (const LdapEntry &entry : entries)
+        if (const std::string *name = entry.first(schema().naming))
+            if (fold_name(*name) > cursor)
+                ordered.emplace(fold_name(*name), &entry);
+    page.remaining = static_cast<std::int64_t>(ordered.size());
+    for (const auto &[folded, entry] : ordered) {
+        StoreAccount account;
+        read_account(*entry, account);
+        account.priv = priv_of(member_groups[fold_name(member_value(*entry))]);
+        if (!fits(account, context)) {
+            page.more = true;
+            break;
+        }
+        page.accounts.push_back(std::move(account));
+        page.next = folded;
+    }
+    if (!page.more)
+        page.next.clear();
+    return NERR_Success;
+}
+
+DWORD ldap_store_begin_change()
+{
+    ldap_store.in_change = true;
+    ldap_store.change.clear();
+    return NERR_Success;
+}
+
+DWORD ldap_store_end_change(bool keep)
+{
+    if (!keep)
+        run_undo(ldap_store.change);
+    ldap_store.in_change = false;
+    ldap_store.change.clear();
+    return NERR_Success;
+}
+
+}  // namespace
+
+void keep_undo(UndoLog &undo)
+{
+    if (ldap_store.in_change)
+        ldap_store.change.insert(ldap_store.change.end(), undo.begin(), undo.end());
+    undo.clear();
+}
+
+const AccountBackend LDAP_BACKEND = {
+    "ldap",
+    ldap_store_open,
+    ldap_store_close,
+    ldap_store_find_account,
+    ldap_store_list_accounts,
+    ldap_store_insert_account,
+    ldap_store_update_account,
+    ldap_store_delete_account,
+    ldap_store_add_group_members,
+    ldap_store_begin_change,
+    ldap_store_end_change,
+    ldap_store_read_policy,
+    ldap_store_write_policy,
+    ldap_store_verify_logon,
+    ldap_store_list_groups,
+    ldap_store_add_group,
+    ldap_store_delete_group,
+    ldap_store_group_members,
+    ldap_store_remove_group_member,
+    ldap_store_account_groups,
+    ldap_store_unlock_account,
+    ldap_store_import_accounts,
+    ldap_store_check_store,
+};

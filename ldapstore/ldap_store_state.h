@@ -1,0 +1,63 @@
+// What the directory store's files share: the settings it was opened with,
+// the open change's undo steps, and the reading of accounts and groups.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ldapstore/ldap_operations.h"
+#include "ldapstore/ldap_schema.h"
+#include "platform/account_backend.h"
+
+struct LdapStoreState {
+    LdapSettings settings;
+    const LdapSchema *schema = nullptr;
+    bool in_change = false;
+    UndoLog change;  // of the open change, undone when it ends without keep
+};
+extern LdapStoreState ldap_store;
+
+const LdapSchema &schema();
+std::string account_filter(std::string_view name);
+std::string group_filter(std::string_view name);
+std::vector<const char *> account_attributes(bool with_password);
+bool is_builtin(std::string_view group);
+// What a group lists for the account: its name, or its DN where members
+// are DNs.
+std::string member_value(const LdapEntry &account);
+// Administrators, then Guests, then USER_PRIV_USER, from folded group names.
+DWORD priv_of(const std::set<std::string> &groups);
+// The folded names (and, when asked, the entries) of the groups that list
+// member.
+DWORD groups_of(const std::string &member, std::set<std::string> &names,
+                std::vector<LdapEntry> *entries = nullptr);
+DWORD find_group_entry(std::string_view name, LdapEntry &entry);
+// NERR_UserNotFound for no entry (and for a name no account can have).
+DWORD find_account_entry(std::string_view name, LdapEntry &entry, bool with_password);
+// The account with its privilege from its groups.
+DWORD read_account_entry(const LdapEntry &entry, StoreAccount &account);
+// Hands a finished write's undo steps to the open change, if any.
+void keep_undo(UndoLog &undo);
+
+DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword &password,
+                                DWORD *parm_err);
+DWORD ldap_store_update_account(std::string_view name, const StoreAccount &values,
+                                const StorePassword *password, DWORD *parm_err);
+DWORD ldap_store_delete_account(std::string_view name);
+DWORD ldap_store_import_accounts(const std::vector<StoreImport> &accounts);
+DWORD ldap_store_add_group_members(std::string_view group,
+                                   const std::vector<std::string> &members);
+DWORD ldap_store_list_groups(std::vector<StoreGroup> &groups);
+DWORD ldap_store_add_group(std::string_view name, const std::optional<std::string> &comment);
+DWORD ldap_store_delete_group(std::string_view name);
+DWORD ldap_store_group_members(std::string_view group, std::vector<std::string> &members);
+DWORD ldap_store_remove_group_member(std::string_view group, std::string_view member);
+DWORD ldap_store_account_groups(std::string_view name, std::vector<std::string> &groups);
+DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value);
+DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value);
+LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password,
+                                     StoreAccount &account, DWORD &error);
+DWORD ldap_store_unlock_account(std::string_view name);
+DWORD ldap_store_check_store(std::vector<StoreFact> &facts, std::string &fault);
