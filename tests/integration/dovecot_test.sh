@@ -30,6 +30,8 @@ protocols =
 listen = 127.0.0.1
 ssl = no
 auth_failure_delay = 0
+# A sanitizer build reserves far more address space than the 256M default.
+default_vsz_limit = 0
 passdb {
   driver = checkpassword
   args = $auth checkpassword
