@@ -17,15 +17,21 @@ constexpr ReplyRow LOGON_ROWS[] = {
      ReplyArgument::NONE},
     {ERROR_LOGON_FAILURE, "-ERR %s does not exist or password incorrect.", ReplyArgument::TEXT},
 };
-constexpr ReplyTable LOGON_TABLE = {LOGON_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
 
 constexpr ReplyRow ACCOUNT_INFO_ROWS[] = {
     {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
     {NERR_UserNotFound, "-ERR That user does not exist.", ReplyArgument::NONE},
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
 };
-constexpr ReplyTable ACCOUNT_INFO_TABLE = {ACCOUNT_INFO_ROWS,
-                                           {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+}  // namespace
+
+extern const ReplyTable CHECK_LOGON_TABLE = {LOGON_ROWS,
+                                             {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+extern const ReplyTable CHECK_ACCOUNT_INFO_TABLE = {
+    ACCOUNT_INFO_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+namespace {
 
 // True when the password is right for the account on host. The token is
 // only proof of that and is closed at once.
@@ -37,7 +43,7 @@ bool logon(WideText &user, LPCWSTR host, WideText &password, const char *user_wo
     DWORD error = accepted ? 0 : GetLastError();
     password.wipe();
     if (!accepted) {
-        reply_for_code(LOGON_TABLE, error, user_word);
+        reply_for_code(CHECK_LOGON_TABLE, error, user_word);
         log_debug("Failure.");
         return false;
     }
@@ -52,7 +58,7 @@ int reply_account_info(WideText &user, const char *user_word)
     ServiceBuffer info;
     DWORD result = NetUserGetInfo(nullptr, user.data(), 1, info.out());
     if (result != NERR_Success) {
-        reply_for_code(ACCOUNT_INFO_TABLE, result, user_word);
+        reply_for_code(CHECK_ACCOUNT_INFO_TABLE, result, user_word);
         log_debug("Failure.");
         return 0;
     }
@@ -81,7 +87,7 @@ int do_check(const WordList &words, int command_index)
     // An empty password never checks, whatever a service makes of it (some
     // take it for an anonymous logon).
     if (password_word[0] == '\0') {
-        reply_for_code(LOGON_TABLE, ERROR_LOGON_FAILURE, user_word);
+        reply_for_code(CHECK_LOGON_TABLE, ERROR_LOGON_FAILURE, user_word);
         return 0;
     }
     WideText password;

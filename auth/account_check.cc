@@ -3,6 +3,7 @@
 #include <string>
 
 #include "accounts/account_text.h"
+#include "accounts/check.h"
 #include "accounts/reply_table.h"
 #include "auth/auth_status.h"
 #include "protocol/replies.h"
@@ -36,22 +37,6 @@ const LogonVerdict &logon_verdict(DWORD code)
             return row;
     return OTHER_LOGON_VERDICT;
 }
-
-// The same texts as the module's check, so that its trace reads alike.
-constexpr ReplyRow LOGON_ROWS[] = {
-    {ERROR_PRIVILEGE_NOT_HELD, "-ERR Incorrect Privilege (Velloc setup may be incorrect).",
-     ReplyArgument::NONE},
-    {ERROR_LOGON_FAILURE, "-ERR %s does not exist or password incorrect.", ReplyArgument::TEXT},
-};
-constexpr ReplyTable LOGON_TABLE = {LOGON_ROWS, {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
-
-constexpr ReplyRow ACCOUNT_INFO_ROWS[] = {
-    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
-    {NERR_UserNotFound, "-ERR That user does not exist.", ReplyArgument::NONE},
-    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
-};
-constexpr ReplyTable ACCOUNT_INFO_TABLE = {ACCOUNT_INFO_ROWS,
-                                           {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
 
 AccountAnswer answer(int status, const char *reason, DWORD code = 0)
 {
@@ -128,14 +113,14 @@ AccountAnswer check_account_password(const char *user, const char *password)
     DWORD error = accepted ? 0 : GetLastError();
     wide_password.wipe();
     if (!accepted) {
-        reply_for_code(LOGON_TABLE, error, user);
+        reply_for_code(CHECK_LOGON_TABLE, error, user);
         log_debug("Failure.");
         const LogonVerdict &verdict = logon_verdict(error);
         return answer(verdict.status, verdict.reason, error);
     }
     CloseHandle(token);
     log_debug("Success.");
-    return read_account(wide_user, user, &ACCOUNT_INFO_TABLE);
+    return read_account(wide_user, user, &CHECK_ACCOUNT_INFO_TABLE);
 }
 
 AccountAnswer look_up_account(const char *user)
