@@ -7,6 +7,7 @@
 #include "config/named_configuration.h"
 #include "config/settings.h"
 #include "config/store_settings.h"
+#include "ldapstore/ldap_store.h"
 #include "platform/account_stores.h"
 #include "platform/parameter_number.h"
 #include "platform/win_types.h"
@@ -92,6 +93,7 @@ int open_store(const char *config_file)
     if (!loaded)
         return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
                           config_file != nullptr ? config_file : "lodgate.ini");
+    link_account_store(&LDAP_BACKEND);
     if (configure_account_store() != 1 || (admin_store = account_store()) == nullptr)
         return admin_fail(ADMIN_FAILED, "the account_service setting names no store");
     return ADMIN_OK;

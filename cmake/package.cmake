@@ -1,4 +1,5 @@
 # A .deb: the scripts make /var/lib/lodgate; the sample file is a conffile.
+# libldap is for lodgate-ldap and lodgate-admin; lodgate itself never loads it.
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "${LODGATE_SYSCONFDIR}/lodgate.ini\n")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lodgate)
@@ -10,9 +11,9 @@ set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 if(LODGATE_LINKED_IN)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, adduser")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libldap-2.5-0, adduser")
 else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libsqlite3-0, libcrypt1, adduser")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libsqlite3-0, libcrypt1, libldap-2.5-0, adduser")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm ${CMAKE_BINARY_DIR}/packaging/conffiles)

@@ -26,9 +26,11 @@ gtest_discover_tests(accountdb_tests DISCOVERY_MODE PRE_TEST)
 
 # The directory store against real slapd servers, with the same cases.
 file(GLOB LODGATE_LDAP_TESTS CONFIGURE_DEPENDS tests/ldap/*.cc tests/conformance/*.cc)
-add_executable(ldap_tests ${LODGATE_LDAP_TESTS} tests/test_support.cc)
+add_executable(ldap_tests ${LODGATE_LDAP_TESTS} tests/test_support.cc tests/e2e/harness.cc)
 target_link_libraries(ldap_tests PRIVATE lodgate_ldapstore lodgate_core GTest::gtest_main)
-target_compile_definitions(ldap_tests PRIVATE LODGATE_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+target_compile_definitions(ldap_tests PRIVATE LODGATE_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+    LODGATE_BINARY="$<TARGET_FILE:lodgate>")
+add_dependencies(ldap_tests lodgate lodgate-ldap)
 gtest_discover_tests(ldap_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
 
 # The whole module as a child process.

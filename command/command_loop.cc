@@ -235,6 +235,22 @@ int apply_command_line_options(const WordList &words)
     return log_level;
 }
 
+namespace {
+
+// Hands the whole run to the program that links the configured store; when
+// that fails the daemon is told, and the account commands fail.
+void start_store_program(const OwnedWordList &arguments)
+{
+    const char *program = account_store_program();
+    log_debug("Account service {%s} continues in {%s}", setting_text(settings.account_service),
+              program);
+    run_program_beside(program, arguments.pointers.data());
+    reply_negative("-DEAD Cannot start %s for account_service {%s}", program,
+                   setting_text(settings.account_service));
+}
+
+}  // namespace
+
 int run_lodgate(int argc, char **argv)
 {
     set_stdout_text_mode();
@@ -252,7 +268,8 @@ int run_lodgate(int argc, char **argv)
     if (loaded <= 0)
         return loaded == 0 ? 1 : 0;
     // An unknown store is answered at once; the commands then fail alone.
-    configure_account_store();
+    if (configure_account_store() == 2)
+        start_store_program(owned);
 
     bool command_line_pass = argc > 1;
     do {

@@ -119,6 +119,17 @@ constexpr KeyRule KEY_TABLE[] = {
     {"account_db", &Settings::account_db, nullptr, "Account database {%s}"},
     {"home_mode", nullptr, set_home_mode, "Home directory mode {%s}"},
     {"account_service", &Settings::account_service, nullptr, "Account service {%s}"},
+    {"ldap_uri", &Settings::ldap_uri, nullptr, "Directory servers {%s}"},
+    {"ldap_user_base", &Settings::ldap_user_base, nullptr, "Directory accounts under {%s}"},
+    {"ldap_group_base", &Settings::ldap_group_base, nullptr, "Directory groups under {%s}"},
+    {"ldap_bind_dn", &Settings::ldap_bind_dn, nullptr, "Directory service identity {%s}"},
+    {"ldap_bind_password_file", &Settings::ldap_bind_password_file, nullptr,
+     "Directory service password file {%s}"},
+    {"ldap_tls", &Settings::ldap_tls, nullptr, "Directory TLS {%s}"},
+    {"ldap_ca_file", &Settings::ldap_ca_file, nullptr, "Directory CA file {%s}"},
+    {"ldap_timeout", &Settings::ldap_timeout, nullptr, "Directory timeout {%s} seconds"},
+    {"ldap_schema", &Settings::ldap_schema, nullptr, "Directory schema {%s}"},
+    {"ldap_policy_dn", &Settings::ldap_policy_dn, nullptr, "Directory policy entry {%s}"},
 };
 
 const KeyRule *find_key(const char *key)
@@ -256,6 +267,9 @@ void free_configuration()
           &settings.script_path, &settings.password_file, &settings.base_uid,
           &settings.home_path, &settings.script, &settings.shadow_file, &settings.sp_expire,
           &settings.sp_min, &settings.sp_max, &settings.sp_warn, &settings.sp_inact,
-          &settings.account_db})
+          &settings.account_db, &settings.account_service, &settings.ldap_uri,
+          &settings.ldap_user_base, &settings.ldap_group_base, &settings.ldap_bind_dn,
+          &settings.ldap_bind_password_file, &settings.ldap_tls, &settings.ldap_ca_file,
+          &settings.ldap_timeout, &settings.ldap_schema, &settings.ldap_policy_dn})
         text->reset();
 }

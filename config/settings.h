@@ -32,7 +32,18 @@ struct Settings {
     SettingText sp_warn;
     SettingText sp_inact;
     SettingText account_db;       // POSIX account database file
-    SettingText account_service;  // POSIX: the store of the accounts (sqlite)
+    SettingText account_service;  // POSIX: the store of the accounts (sqlite, ldap)
+    // The directory store (account_service ldap).
+    SettingText ldap_uri;
+    SettingText ldap_user_base;
+    SettingText ldap_group_base;
+    SettingText ldap_bind_dn;
+    SettingText ldap_bind_password_file;  // the password itself is never a setting
+    SettingText ldap_tls;
+    SettingText ldap_ca_file;
+    SettingText ldap_timeout;
+    SettingText ldap_schema;
+    SettingText ldap_policy_dn;
     bool shadow = true;
     bool log_passwords = false;
     unsigned home_mode = DEFAULT_HOME_MODE;  // permission bits of new home directories

@@ -45,3 +45,23 @@ TEST_F(StoreSettingsTest, AccountServiceChoosesTheStoreOrIsDead)
     EXPECT_EQ(configure_account_store(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "-DEAD Unknown account_service {oracle}\n");
 }
+
+TEST_F(StoreSettingsTest, DirectoryKeysReachTheStoreThatAnotherProgramLinks)
+{
+    settings.account_service = "ldap";
+    settings.ldap_uri = "ldap://a/ ldap://b/";
+    settings.ldap_bind_password_file = "/etc/lodgate/bind";
+    settings.ldap_timeout = "0";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(configure_account_store(), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_STREQ(account_store_program(), "lodgate-ldap");
+    const LdapSettings &ldap = account_script.store_settings.ldap;
+    EXPECT_EQ(ldap.uri, "ldap://a/ ldap://b/");
+    EXPECT_EQ(ldap.bind_password_file, "/etc/lodgate/bind");
+    EXPECT_EQ(ldap.tls, "starttls");
+    EXPECT_EQ(ldap.timeout_seconds, 5);
+    settings.ldap_timeout = "12";
+    configure_account_store();
+    EXPECT_EQ(account_script.store_settings.ldap.timeout_seconds, 12);
+}

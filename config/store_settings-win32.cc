@@ -5,3 +5,8 @@ int configure_account_store()
 {
     return 1;
 }
+
+const char *account_store_program()
+{
+    return nullptr;
+}

@@ -18,6 +18,14 @@ std::string account_db_configured_path();
 StoreSettings store_settings();
 
 // Chooses the store that account_service names (sqlite when it is absent).
-// 1, or 0 after the "-DEAD" reply that names an unknown value; the account
-// commands then fail while help, version and quit go on working.
+// 1; 2, with no reply, when this program does not link that store and the
+// program beside it that does is account_store_program(); or 0 after the
+// "-DEAD" reply that names an unknown value. After 0 or 2 the account
+// commands fail while help, version and quit go on working.
 int configure_account_store();
+
+// The program that links the configured store, when that store may live in
+// a program of its own: lodgate-ldap for ldap (libldap needs a shared
+// program, and the module is static so that SQLite sites never load it);
+// nullptr for the stores every program links.
+const char *account_store_program();

@@ -4,6 +4,10 @@
 
 #include "platform/account_backend.h"
 
+// Makes a store that this program links choosable by its name (the
+// directory store, in the programs linked with libldap).
+void link_account_store(const AccountBackend *store);
+
 // Chooses the store named by the account_service setting and hands it its
 // settings: the store's answer to opening, or ERROR_INVALID_NAME when no
 // store has that name, after which every operation fails.

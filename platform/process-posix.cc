@@ -1,7 +1,10 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,4 +66,19 @@ std::FILE *open_log_stream(const char *path)
 void ignore_file_size_signal()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int run_program_beside(const char *program, const char *const argv[])
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return -1;
+    std::string path(self, static_cast<std::size_t>(length));
+    path.erase(path.rfind('/') + 1);
+    path += program;
+    // The log's buffered lines would be lost with this image.
+    std::fflush(nullptr);
+    execv(path.c_str(), const_cast<char *const *>(argv));
+    return -1;
 }

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <cerrno>
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
@@ -46,4 +47,11 @@ std::FILE *open_log_stream(const char *path)
 void ignore_file_size_signal()
 {
     // Windows has no file size signal.
+}
+
+int run_program_beside(const char *, const char *const[])
+{
+    // Windows has one account service, in every program: nothing asks.
+    errno = ENOSYS;
+    return -1;
 }

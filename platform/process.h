@@ -26,3 +26,8 @@ std::FILE *open_log_stream(const char *path);
 // A write beyond the file size limit then fails with EFBIG instead of
 // ending the process.
 void ignore_file_size_signal();
+
+// Replaces this process by the program of that base name in this program's
+// own directory, with argv (argv[0] kept, so the configuration file is
+// found by the same name). Returns only when that fails: -1, errno set.
+int run_program_beside(const char *program, const char *const argv[]);

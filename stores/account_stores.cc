@@ -7,8 +7,10 @@
 
 namespace {
 
-// The first is the default.
-const AccountBackend *const STORES[] = {&SQLITE_STORE};
+// The first is the default; programs built with more stores add them.
+constexpr int STORES_MAX = 4;
+const AccountBackend *linked_stores[STORES_MAX] = {&SQLITE_STORE};
+int store_count = 1;
 
 const AccountBackend *chosen = nullptr;
 // An unknown account_service leaves no store: every operation fails, so
@@ -25,9 +27,16 @@ void use_store(const AccountBackend *store)
 
 }  // namespace
 
+void link_account_store(const AccountBackend *store)
+{
+    if (store_count < STORES_MAX)
+        linked_stores[store_count++] = store;
+}
+
 DWORD choose_account_store(const char *name, const StoreSettings &settings)
 {
-    for (const AccountBackend *store : STORES) {
+    for (int i = 0; i < store_count; ++i) {
+        const AccountBackend *store = linked_stores[i];
         if (same_text(name, store->name) == 0) {
             use_store(store);
             none_named = false;
@@ -47,5 +56,5 @@ const AccountBackend *account_store()
         log_error("no account store: the account_service setting names none");
         return nullptr;
     }
-    return STORES[0];
+    return linked_stores[0];
 }

@@ -1,0 +1,92 @@
+// The module itself on a directory, as the daemons run it: the static
+// lodgate reads the ldap keys and hands the run to lodgate-ldap.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "accounts/reply_table.h"
+#include "tests/e2e/harness.h"
+#include "tests/ldap/slapd_fixture.h"
+
+namespace {
+
+const char PASSWORD[] = "Directory-Pass-7";
+
+// A site's lodgate.ini for a store over ou=site reaching uri.
+struct ModuleSite {
+    TempDir dir;
+
+    ModuleSite(const Slapd &server, const std::string &uri, int timeout = 2)
+    {
+        LdapSettings ldap = slapd_store_settings(server, uri, "ou=site").ldap;
+        write_file(dir.file("lodgate.ini"),
+                   "account_service ldap\nldap_uri " + ldap.uri + "\nldap_user_base " +
+                       ldap.user_base + "\nldap_group_base " + ldap.group_base +
+                       "\nldap_bind_dn " + ldap.bind_dn + "\nldap_bind_password_file " +
+                       ldap.bind_password_file + "\nldap_tls none\nldap_timeout " +
+                       std::to_string(timeout) + "\nldap_policy_dn " + ldap.policy_dn + "\n");
+    }
+
+    std::vector<std::string> replies(const std::string &input) const
+    {
+        return lines_of(run_lodgate({}, RunOptions{dir.path, "", input}).out);
+    }
+};
+
+bool is_ok(const std::vector<std::string> &lines)
+{
+    return !lines.empty() && lines[0].rfind("+OK", 0) == 0;
+}
+
+}  // namespace
+
+TEST(ModuleOnDirectory, ReplicaServesChecksRefersWritesAndSurvivesItsLoss)
+{
+    auto provider = start_slapd();
+    ASSERT_NE(provider, nullptr);
+    ASSERT_TRUE(add_store_tree(*provider, "ou=site"));
+    SlapdOptions replica;
+    replica.provider_uri = provider->uri;
+    auto consumer = start_slapd(replica);
+    ASSERT_NE(consumer, nullptr);
+
+    ModuleSite primary(*provider, provider->uri);
+    ASSERT_TRUE(is_ok(primary.replies(std::string("set alice ") + PASSWORD +
+                                      " comment=Alice\n")));
+    ModuleSite second(*provider, consumer->uri + " " + provider->uri);
+    std::string check = std::string("check alice ") + PASSWORD + "\n";
+    bool replicated = false;
+    for (int i = 0; i < 40 && !replicated; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        replicated = is_ok(second.replies(check));
+    }
+    EXPECT_TRUE(replicated) << "not on the consumer within a second";
+    EXPECT_EQ(second.replies(std::string("set bob ") + PASSWORD + "\n"),
+              std::vector<std::string>{NOT_PRIMARY_REPLY});
+
+    // Filter and DN specials never widen a search.
+    std::vector<std::string> out = second.replies("lookup *\ncheck *)(uid=* x\nlookup a*\n");
+    ASSERT_EQ(out.size(), 3u);
+    for (const std::string &line : out)
+        EXPECT_EQ(line.rfind("-ERR", 0), 0u) << line;
+
+    consumer->stop();
+    EXPECT_TRUE(is_ok(second.replies(check)));
+}
+
+TEST(ModuleOnDirectory, UnansweringServerGivesNoLogonServersAfterTheTimeout)
+{
+    auto server = start_slapd();
+    ASSERT_NE(server, nullptr);
+    int port = 0;
+    int silent = silent_listener(port);
+    ModuleSite site(*server, "ldap://127.0.0.1:" + std::to_string(port) + "/", 1);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(site.replies("check alice x\n"),
+              std::vector<std::string>{"-ERR 1311:Unknown error has occurred."});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+    close(silent);
+}
