@@ -52,8 +52,12 @@ std::string field(const std::optional<std::string> &text)
     return out;
 }
 
+// 0 when the store does not know (a directory without password aging keeps
+// no change time), as the module's password age says.
 std::int64_t age_days(const StoreAccount &account)
 {
+    if (account.password_set == 0)
+        return 0;
     std::int64_t age = static_cast<std::int64_t>(std::time(nullptr)) - account.password_set;
     return age < 0 ? 0 : age / SECONDS_PER_DAY;
 }

@@ -34,6 +34,16 @@ struct ModuleSite {
     {
         return lines_of(run_lodgate({}, RunOptions{dir.path, "", input}).out);
     }
+
+    // lodgate-admin's exit status, with what it printed in output.
+    int admin(const std::string &words, const std::string &input = "",
+              std::string *output = nullptr) const
+    {
+        std::string ignored;
+        return run_ldap_tool(std::string(LODGATE_ADMIN_BINARY) + " -c " + dir.file("lodgate.ini") +
+                                 " " + words,
+                             input, output ? output : &ignored);
+    }
 };
 
 bool is_ok(const std::vector<std::string> &lines)
@@ -89,4 +99,39 @@ TEST(ModuleOnDirectory, UnansweringServerGivesNoLogonServersAfterTheTimeout)
               std::vector<std::string>{"-ERR 1311:Unknown error has occurred."});
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
     close(silent);
+}
+
+TEST(ModuleOnDirectory, AdministrationWorksThroughTheDirectory)
+{
+    auto server = start_slapd();
+    ASSERT_NE(server, nullptr);
+    ASSERT_TRUE(add_store_tree(*server, "ou=site"));
+    ModuleSite site(*server, server->uri);
+    std::string out;
+    ASSERT_EQ(site.admin("--password-stdin user add carol comment=Carol", std::string(PASSWORD) + "\n",
+                         &out), 0) << out;
+    ASSERT_EQ(site.admin("group join Administrators carol", "", &out), 0) << out;
+    EXPECT_TRUE(is_ok(site.replies(std::string("check carol ") + PASSWORD + "\n")));
+    ASSERT_EQ(site.admin("--tsv user show carol", "", &out), 0) << out;
+    EXPECT_NE(out.find("comment\tCarol\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("groups\tAdministrators"), std::string::npos) << out;
+    EXPECT_NE(out.find("password_age_days\t0\n"), std::string::npos) << out;
+
+    ASSERT_EQ(site.admin("policy set lockout-threshold 3", "", &out), 0) << out;
+    ASSERT_EQ(site.admin("--tsv policy show", "", &out), 0) << out;
+    EXPECT_NE(out.find("lockout-threshold\t3\n"), std::string::npos) << out;
+    ASSERT_EQ(site.admin("user disable carol", "", &out), 0) << out;
+    EXPECT_FALSE(is_ok(site.replies(std::string("check carol ") + PASSWORD + "\n")));
+    ASSERT_EQ(site.admin("user enable carol", "", &out), 0) << out;
+
+    // /etc/passwd and /etc/shadow forms: the hash is kept as it is.
+    TempDir files;
+    write_file(files.file("passwd"), "dave:x:1500:1500:Dave:/home/dave:/bin/sh\n");
+    write_file(files.file("shadow"), "dave:$6$rounds=5000$saltsalt$abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrst01:19000:0:99999:7:::\n");
+    EXPECT_EQ(site.admin("import --min-uid 1000 " + files.file("passwd") + " " + files.file("shadow"),
+                         "", &out), 0) << out;
+    ASSERT_EQ(site.admin("--tsv user list", "", &out), 0) << out;
+    EXPECT_NE(out.find("dave\t-\tGuests\t0\t/home/dave\tDave\n"), std::string::npos) << out;
+    ASSERT_EQ(site.admin("user del carol", "", &out), 0) << out;
+    EXPECT_EQ(site.admin("user show carol", "", &out), 1) << out;
 }
