@@ -2,8 +2,10 @@
 // as that DN on a connection of its own. Lockout is the directory's.
 #include <ldap.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "accountdb/password_hash.h"
 #include "ldapstore/ldap_connection.h"
@@ -78,9 +80,25 @@ LogonVerdict refused(const BindAnswer &answer, const LdapEntry &entry)
     return lock != nullptr ? LogonVerdict::LOCKED : LogonVerdict::WRONG;
 }
 
+using logon_clock = std::chrono::steady_clock;
+
+// How long the refusal of a known name's wrong password took lately, search
+// to answer. The server hashes more slowly than this process (no huge
+// pages) and writes its failure record, so an unknown name waits out the
+// rest of that time as well. A process that has seen no refusal yet cannot
+// know it.
+logon_clock::duration refusal_time{};
+
+void note_refusal(logon_clock::time_point started)
+{
+    logon_clock::duration took = logon_clock::now() - started;
+    refusal_time = refusal_time == logon_clock::duration{} ? took : (refusal_time * 7 + took) / 8;
+}
+
 // An unknown name costs what a wrong password costs: the hash work here in
-// place of the server's, and the same connection and bind, refused.
-LogonVerdict unknown(std::string_view name, const char *password)
+// place of the server's, the same connection and bind, refused, and the
+// wait for the rest.
+LogonVerdict unknown(std::string_view name, const char *password, logon_clock::time_point started)
 {
     verify_dummy(password);
     LdapLink link;
@@ -90,6 +108,9 @@ LogonVerdict unknown(std::string_view name, const char *password)
                              ldap_store.settings.user_base,
                 password, answer);
     }
+    logon_clock::duration took = logon_clock::now() - started;
+    if (took < refusal_time)
+        std::this_thread::sleep_for(refusal_time - took);
     return LogonVerdict::UNKNOWN;
 }
 
@@ -104,10 +125,11 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
         verify_dummy("");
         return LogonVerdict::WRONG;
     }
+    logon_clock::time_point started = logon_clock::now();
     LdapEntry entry;
     DWORD status = find_account_entry(name, entry, false);
     if (status == NERR_UserNotFound)
-        return unknown(name, password);
+        return unknown(name, password, started);
     if (status != NERR_Success)
         return store_error(status, error);
     LdapLink link;
@@ -116,8 +138,10 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
         return store_error(status, error);
     BindAnswer answer;
     bind_as(link.ld, entry.dn, password, answer);
-    if (answer.result == LDAP_INVALID_CREDENTIALS)
+    if (answer.result == LDAP_INVALID_CREDENTIALS) {
+        note_refusal(started);
         return refused(answer, entry);
+    }
     if (answer.result != LDAP_SUCCESS)
         return store_error(ldap_unreachable(answer.result)
                                ? ERROR_BAD_NETPATH
