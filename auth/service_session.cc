@@ -31,7 +31,15 @@ int start_service_work(const char *config_file)
     int loaded = config_file != nullptr
                      ? load_named_configuration(config_file)
                      : load_configuration(directory.c_str(), PROGRAM_BASE_NAME);
-    return loaded == 1 && configure_account_store() == 1 ? 1 : 0;
+    if (loaded != 1)
+        return 0;
+    int configured = configure_account_store();
+    // libldap would cost every login its loading; sites with a directory
+    // point their mail servers at it directly.
+    if (configured == 2)
+        log_error("account_service {%s}: lodgate-auth reads the sqlite store only",
+                  setting_text(settings.account_service));
+    return configured == 1 ? 1 : 0;
 }
 
 void finish_service_work()

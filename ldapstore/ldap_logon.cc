@@ -2,6 +2,8 @@
 // as that DN on a connection of its own. Lockout is the directory's.
 #include <ldap.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -82,17 +84,28 @@ LogonVerdict refused(const BindAnswer &answer, const LdapEntry &entry)
 
 using logon_clock = std::chrono::steady_clock;
 
-// How long the refusal of a known name's wrong password took lately, search
+// How long the refusals of a known name's wrong password took lately, search
 // to answer. The server hashes more slowly than this process (no huge
 // pages) and writes its failure record, so an unknown name waits out the
-// rest of that time as well. A process that has seen no refusal yet cannot
-// know it.
-logon_clock::duration refusal_time{};
+// rest of their median as well: a median, so that one slow refusal does
+// not show. A process that has seen no refusal yet cannot know it.
+constexpr std::size_t REFUSALS_KEPT = 15;
+std::array<logon_clock::duration, REFUSALS_KEPT> refusals{};
+std::size_t refusals_seen = 0;
 
 void note_refusal(logon_clock::time_point started)
 {
-    logon_clock::duration took = logon_clock::now() - started;
-    refusal_time = refusal_time == logon_clock::duration{} ? took : (refusal_time * 7 + took) / 8;
+    refusals[refusals_seen++ % REFUSALS_KEPT] = logon_clock::now() - started;
+}
+
+logon_clock::duration refusal_time()
+{
+    std::size_t count = std::min(refusals_seen, REFUSALS_KEPT);
+    if (count == 0)
+        return {};
+    std::array<logon_clock::duration, REFUSALS_KEPT> sorted = refusals;
+    std::nth_element(sorted.begin(), sorted.begin() + count / 2, sorted.begin() + count);
+    return sorted[count / 2];
 }
 
 // An unknown name costs what a wrong password costs: the hash work here in
@@ -109,8 +122,9 @@ LogonVerdict unknown(std::string_view name, const char *password, logon_clock::t
                 password, answer);
     }
     logon_clock::duration took = logon_clock::now() - started;
-    if (took < refusal_time)
-        std::this_thread::sleep_for(refusal_time - took);
+    logon_clock::duration target = refusal_time();
+    if (took < target)
+        std::this_thread::sleep_for(target - took);
     return LogonVerdict::UNKNOWN;
 }
 
