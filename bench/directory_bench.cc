@@ -52,7 +52,7 @@ std::string people(const Site &site)
     return site.store.ldap.user_base;
 }
 
-void write_configuration(Site &site)
+void write_configuration(const Site &site)
 {
     const LdapSettings &ldap = site.store.ldap;
     std::FILE *file = std::fopen((site.work + "/lodgate.ini").c_str(), "w");
