@@ -1,5 +1,6 @@
-// The mmap wrapper that gives yescrypt's region huge pages. This binary is
-// linked with the same wrap, so its own mmap calls go through it.
+// The mmap and munmap wrappers that give yescrypt's region huge pages and
+// keep it for the next hash. This binary is linked with the same wraps, so
+// its own calls go through them.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -58,23 +59,35 @@ void *map_private(std::size_t length)
     return mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 }
 
-TEST(HashMemory, RegionStartsOnAHugePageAndUnmapsWhole)
+TEST(HashMemory, RegionStartsOnAHugePageAndIsKeptForTheNextHash)
 {
     void *region = map_private(YESCRYPT_REGION);
     ASSERT_NE(region, MAP_FAILED);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(region) % HUGE_PAGE, 0u);
     std::memset(region, 0x5a, YESCRYPT_REGION);
     // Head and tail of the longer mapping are given back: the mapping is the
-    // region, to the page.
+    // region, to the page, and stays out of core dumps.
     Mapping mapping = mapping_at(region);
     EXPECT_EQ(mapping.start, reinterpret_cast<std::uintptr_t>(region));
     EXPECT_EQ(mapping.end - mapping.start, (YESCRYPT_REGION + 4095) / 4096 * 4096);
+    EXPECT_NE(mapping.flags.find(" dd"), std::string::npos) << mapping.flags;
     if (kernel_has_huge_pages()) {
         EXPECT_NE(mapping.flags.find(" hg"), std::string::npos) << mapping.flags;
     }
     ASSERT_EQ(munmap(region, YESCRYPT_REGION), 0);
-    EXPECT_EQ(mapping_at(region).end, 0u);
-    EXPECT_EQ(mapping_at(static_cast<char *>(region) + YESCRYPT_REGION - 1).end, 0u);
+    EXPECT_EQ(mapping_at(region).start, reinterpret_cast<std::uintptr_t>(region));
+
+    // While one is kept, a region of another size is mapped and unmapped
+    // for real.
+    void *larger = map_private(2 * YESCRYPT_REGION);
+    ASSERT_NE(larger, MAP_FAILED);
+    EXPECT_NE(larger, region);
+    ASSERT_EQ(munmap(larger, 2 * YESCRYPT_REGION), 0);
+    EXPECT_EQ(mapping_at(larger).end, 0u);
+    EXPECT_EQ(mapping_at(static_cast<char *>(larger) + 2 * YESCRYPT_REGION - 1).end, 0u);
+
+    EXPECT_EQ(map_private(YESCRYPT_REGION), region);
+    ASSERT_EQ(munmap(region, YESCRYPT_REGION), 0);
 }
 
 TEST(HashMemory, OtherMappingsPassThrough)
