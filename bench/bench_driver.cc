@@ -471,6 +471,15 @@ void add_check_figures(Bench &bench)
                 fail("check reply: " + done.output);
         });
     });
+    // What a process per login costs anyway: a process that verifies once,
+    // as many at once as the clients.
+    add(bench, "logins floor processes", [&bench] {
+        const std::vector<std::string> verify_once = {bench.module_crypt, "verify", bench.hash,
+                                                      BENCH_PASSWORD, "1"};
+        return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int, int) {
+            run_process(verify_once, bench.paths.work);
+        });
+    });
     add(bench, "logins pipes", [&bench] {
         std::vector<Child> sessions(static_cast<std::size_t>(bench.sizes.clients));
         for (Child &session : sessions)
@@ -720,6 +729,9 @@ void add_login_rows(const Bench &bench, const std::map<std::string, Spread> &mea
                                  static_cast<double>(cores) * 1e6 /
                                      measured.at("verify once cpu").median,
                                  0));
+    rows.push_back(at_least_rate("  against processes that verify once, as many at once",
+                                 measured.at("logins processes"),
+                                 measured.at("logins floor processes").median, 0));
     rows.push_back(at_least_rate("logins/s, " + clients + ", " +
                                      std::to_string(bench.sizes.clients) + " long-lived pipes",
                                  measured.at("logins pipes"), floor, 0.9));
