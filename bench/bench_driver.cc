@@ -353,6 +353,25 @@ void add_crypt_floors(Bench &bench)
         process_median({bench.module_crypt, "verify", hash, BENCH_PASSWORD, "1"}, work,
                        sizes.check_spawns, nullptr, "verify once cpu"));
     add(bench, "verify cpu", verify(bench.module_crypt, 10, "cpu"));
+    // The cores share their caches and memory: one verify loop per core, all
+    // at once, is what the machine can verify, short of perfect scaling.
+    add(bench, "verify loops at once", [&bench] {
+        long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        std::vector<double> means(static_cast<std::size_t>(cores));
+        std::vector<std::thread> loops;
+        for (std::size_t i = 0; i < means.size(); ++i)
+            loops.emplace_back([&, i] {
+                means[i] = run_number({bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD, "40",
+                                       "mean"},
+                                      bench.paths.work);
+            });
+        double rate = 0;
+        for (std::size_t i = 0; i < means.size(); ++i) {
+            loops[i].join();
+            rate += 1e6 / means[i];
+        }
+        return rate;
+    });
     if (!bench.have_huge)
         return;
     add(bench, "verify huge", verify(bench.floor_crypt_huge, 10, nullptr));
@@ -360,6 +379,11 @@ void add_crypt_floors(Bench &bench)
         return run_number({bench.floor_crypt_huge, "hash", "5"}, bench.paths.work);
     });
     add(bench, "verify huge in a row", verify(bench.floor_crypt_huge, sizes.checks_in_row, "mean"));
+    // Sets are timed as a whole too.
+    add(bench, "hash huge in a row", [&bench] {
+        return run_number({bench.floor_crypt_huge, "hash", std::to_string(bench.sizes.sets), "mean"},
+                          bench.paths.work);
+    });
 }
 
 void add_floors(Bench &bench)
@@ -519,15 +543,21 @@ void add_lookup_figures(Bench &bench)
         };
     };
     add(bench, "lookup rate", lookup_rate(big.dir));
-    add(bench, "served lookup rate", [&bench, lookup_lines] {
-        Child child;
-        start_child(child, {bench.floor_sqlite, "serve", bench.db_big.file}, bench.db_big.dir);
-        write_all(child.to_child, "lookup user000001\n", 18);
-        if (!starts_with(expect_line(child), "+OK user000001"))
-            fail("no reply from floor_sqlite serve");
-        int lookups = bench.sizes.lookups;
-        return lookups / (pipelined_us(child, *lookup_lines, lookups, "+OK user") / 1e6);
-    });
+    auto served_rate = [&bench, lookup_lines](std::vector<std::string> arguments) {
+        return [&bench, lookup_lines, arguments] {
+            Child child;
+            start_child(child, arguments, bench.db_big.dir);
+            write_all(child.to_child, "lookup user000001\n", 18);
+            if (!starts_with(expect_line(child), "+OK user000001"))
+                fail("no reply from floor_sqlite serve");
+            int lookups = bench.sizes.lookups;
+            return lookups / (pipelined_us(child, *lookup_lines, lookups, "+OK user") / 1e6);
+        };
+    };
+    add(bench, "served lookup rate",
+        served_rate({bench.floor_sqlite, "serve", bench.db_big.file}));
+    add(bench, "served lookup rate 2 MB",
+        served_rate({bench.floor_sqlite, "serve", bench.db_big.file, "default-cache"}));
     add(bench, "lookup rate info", lookup_rate(bench.info_dir));
 }
 
@@ -682,9 +712,12 @@ void add_check_rows(const Bench &bench, const std::map<std::string, Spread> &mea
     rows.push_back(at_most("  against as many verifies, 4 KiB pages", pipe, "ms", 1e-3,
                            median("verify in a row") + median("round trip"), 0, 1.02));
     const Spread &set = measured.at("set");
-    const char *hash = bench.have_huge ? "hash huge" : "hash";
+    const char *hash = bench.have_huge ? "hash huge in a row" : "hash";
     rows.push_back(at_most("set of new accounts, one after another, each", set, "ms", 1e-3,
                            median(hash) + median("commit"), 1.03));
+    if (bench.have_huge)
+        rows.push_back(at_most("  against a hash's loop median, 2 MiB pages, + commit", set, "ms",
+                               1e-3, median("hash huge") + median("commit"), 0));
     rows.push_back(at_most("  against a new hash in 4 KiB pages + commit", set, "ms", 1e-3,
                            median("hash") + median("commit"), 0, 1.1));
 }
@@ -705,6 +738,8 @@ void add_lookup_rows(const Bench &bench, const std::map<std::string, Spread> &me
     double old_rate = 1e6 / (median("point lookups in a row") + median("pipelined line"));
     rows.push_back(at_least_rate("lookup over one pipe, pipelined, 100k, logging off", rate,
                                  median("served lookup rate"), 1.0));
+    rows.push_back(at_least_rate("  against SQLite's default 2 MB cache, served", rate,
+                                 median("served lookup rate 2 MB"), 0));
     rows.push_back(at_least_rate("  against point lookups + a pipelined line", rate, old_rate, 0,
                                  0.7));
     rows.push_back(at_least_rate("lookup over one pipe, pipelined, 100k, INFO logging",
@@ -732,9 +767,15 @@ void add_login_rows(const Bench &bench, const std::map<std::string, Spread> &mea
     rows.push_back(at_least_rate("  against processes that verify once, as many at once",
                                  measured.at("logins processes"),
                                  measured.at("logins floor processes").median, 0));
+    rows.push_back(at_least_rate("  against a verify loop per core, all at once",
+                                 measured.at("logins processes"),
+                                 measured.at("verify loops at once").median, 0));
     rows.push_back(at_least_rate("logins/s, " + clients + ", " +
                                      std::to_string(bench.sizes.clients) + " long-lived pipes",
                                  measured.at("logins pipes"), floor, 0.9));
+    rows.push_back(at_least_rate("  against a verify loop per core, all at once",
+                                 measured.at("logins pipes"),
+                                 measured.at("verify loops at once").median, 0));
 }
 
 void add_memory_rows(const Bench &bench, const std::map<std::string, Spread> &measured,
@@ -779,15 +820,18 @@ constexpr NamedLine FLOOR_LINES[] = {
     {"verify once", "yescrypt: a process that verifies once"},
     {"verify once cpu", "  its CPU time"},
     {"verify cpu", "yescrypt verify as the module maps it, CPU time"},
+    {"verify loops at once", "yescrypt verifies, one loop per core at once", true},
     {"hash", "yescrypt new hash (gensalt + crypt_rn)"},
     {"verify huge", "yescrypt verify, 2 MiB pages, loop median"},
     {"verify huge in a row", "yescrypt verify, 2 MiB pages, timed whole"},
     {"hash huge", "yescrypt new hash, 2 MiB pages"},
+    {"hash huge in a row", "yescrypt new hash, 2 MiB pages, as many as sets, timed whole"},
     {"round trip", "pipe round trip"},
     {"pipelined line", "pipelined line"},
     {"point lookup", "SQLite prepared point lookup, 100k, median"},
     {"point lookups in a row", "SQLite point lookups, 100k, timed whole"},
-    {"served lookup rate", "SQLite lookups answered over the pipe", true},
+    {"served lookup rate", "SQLite lookups answered over the pipe, the module's cache", true},
+    {"served lookup rate 2 MB", "  with SQLite's default 2 MB cache", true},
     {"open and look up", "SQLite alone: a process that looks up once"},
     {"scan", "SQLite full scan, 100k"},
     {"commit", "SQLite synchronous commit (WAL, FULL)"},

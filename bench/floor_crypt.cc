@@ -5,7 +5,7 @@
 // processor time of one verify, which bounds the logins a machine's cores
 // can serve.
 //   floor_crypt verify <hash> <password> <count> [mean|cpu]
-//   floor_crypt hash <count>
+//   floor_crypt hash <count> [mean]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +37,9 @@ int main(int argc, char **argv)
     if (verify && argc < 5)
         return 2;
     int count = std::atoi(argv[verify ? 4 : 2]);
-    bool mean = verify && argc > 5 && std::strcmp(argv[5], "mean") == 0;
-    bool cpu = verify && argc > 5 && std::strcmp(argv[5], "cpu") == 0;
+    const char *how = argc > (verify ? 5 : 3) ? argv[verify ? 5 : 3] : "";
+    bool mean = std::strcmp(how, "mean") == 0;
+    bool cpu = verify && std::strcmp(how, "cpu") == 0;
     clockid_t clock = cpu ? CLOCK_PROCESS_CPUTIME_ID : CLOCK_MONOTONIC;
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
