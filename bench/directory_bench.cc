@@ -52,21 +52,6 @@ std::string people(const Site &site)
     return site.store.ldap.user_base;
 }
 
-void write_configuration(const Site &site)
-{
-    const LdapSettings &ldap = site.store.ldap;
-    std::FILE *file = std::fopen((site.work + "/lodgate.ini").c_str(), "w");
-    if (file == nullptr)
-        fail("cannot write lodgate.ini in " + site.work);
-    std::fprintf(file,
-                 "account_service ldap\nldap_uri %s\nldap_user_base %s\nldap_group_base %s\n"
-                 "ldap_bind_dn %s\nldap_bind_password_file %s\nldap_tls none\n"
-                 "ldap_policy_dn %s\n",
-                 ldap.uri.c_str(), ldap.user_base.c_str(), ldap.group_base.c_str(),
-                 ldap.bind_dn.c_str(), ldap.bind_password_file.c_str(), ldap.policy_dn.c_str());
-    std::fclose(file);
-}
-
 void set_up(Site &site)
 {
     site.server = start_slapd();
@@ -76,7 +61,10 @@ void set_up(Site &site)
         fail("slapd did not start (is the slapd package installed?)");
     site.store = slapd_store_settings(*site.server, site.server->uri, "ou=bench");
     site.user_dn = std::string("uid=") + USER + "," + people(site);
-    write_configuration(site);
+    std::string configuration = site.work + "/lodgate.ini";
+    write_file(configuration, module_configuration(site.store.ldap));
+    if (!file_exists(configuration))
+        fail("cannot write " + configuration);
     Finished made = run_process({site.lodgate, "set", USER, PASSWORD}, site.work);
     if (!starts_with(made.output, "+OK"))
         fail("set through the module answered " + made.output);

@@ -1,7 +1,6 @@
 #include "config/store_settings.h"
 
 #include <charconv>
-#include <cstring>
 
 #include "accountdb/account_db.h"
 #include "config/settings.h"

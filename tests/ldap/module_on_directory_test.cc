@@ -22,12 +22,8 @@ struct ModuleSite {
     ModuleSite(const Slapd &server, const std::string &uri, int timeout = 2)
     {
         LdapSettings ldap = slapd_store_settings(server, uri, "ou=site").ldap;
-        write_file(dir.file("lodgate.ini"),
-                   "account_service ldap\nldap_uri " + ldap.uri + "\nldap_user_base " +
-                       ldap.user_base + "\nldap_group_base " + ldap.group_base +
-                       "\nldap_bind_dn " + ldap.bind_dn + "\nldap_bind_password_file " +
-                       ldap.bind_password_file + "\nldap_tls none\nldap_timeout " +
-                       std::to_string(timeout) + "\nldap_policy_dn " + ldap.policy_dn + "\n");
+        ldap.timeout_seconds = timeout;
+        write_file(dir.file("lodgate.ini"), module_configuration(ldap));
     }
 
     std::vector<std::string> replies(const std::string &input) const

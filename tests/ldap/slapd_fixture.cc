@@ -200,3 +200,12 @@ StoreSettings slapd_store_settings(const Slapd &server, const std::string &uri,
     ldap.policy_dn = SLAPD_POLICY_DN;
     return settings;
 }
+
+std::string module_configuration(const LdapSettings &ldap)
+{
+    return "account_service ldap\nldap_uri " + ldap.uri + "\nldap_user_base " + ldap.user_base +
+           "\nldap_group_base " + ldap.group_base + "\nldap_bind_dn " + ldap.bind_dn +
+           "\nldap_bind_password_file " + ldap.bind_password_file + "\nldap_tls " + ldap.tls +
+           "\nldap_timeout " + std::to_string(ldap.timeout_seconds) + "\nldap_policy_dn " +
+           ldap.policy_dn + "\n";
+}

@@ -50,6 +50,9 @@ int ldap_root_change(const Slapd &server, const char *tool, const std::string &l
 // suffix holding ou=people and ou=groups), reaching uri.
 StoreSettings slapd_store_settings(const Slapd &server, const std::string &uri,
                                    const std::string &base);
+// A module's lodgate.ini for the directory store with these settings.
+std::string module_configuration(const LdapSettings &ldap);
+
 // Adds base with its people, groups and built-in groups, and resets the
 // policy.
 bool add_store_tree(const Slapd &server, const std::string &base);
