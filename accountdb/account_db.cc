@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "accountdb/database_files.h"
 #include "platform/account_names.h"
 #include "log/trace_log.h"
 
@@ -185,9 +186,17 @@ const char *connection_message()
     return db.connection ? sqlite3_errmsg(db.connection.get()) : "out of memory";
 }
 
+// What the last failure met, for a caller that tells the administrator.
+std::string last_fault;
+
 DWORD trace_failure(const char *action, const char *message)
 {
     log_error("account database %s: %s: %s", db.path.c_str(), action, message);
+    last_fault = database_permission_fault(db.path);
+    if (!last_fault.empty())
+        log_error("%s", last_fault.c_str());
+    else
+        last_fault = "account database " + db.path + ": " + action + ": " + message;
     return NERR_InternalError;
 }
 
@@ -320,6 +329,7 @@ DWORD open_connection()
     configure_sqlite_once();
     if (create_private_file(db.path) != NERR_Success)
         return NERR_InternalError;
+    adopt_directory_owner(db.path);
     sqlite3 *raw = nullptr;
     int result = sqlite3_open_v2(db.path.c_str(), &raw,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -422,6 +432,11 @@ void account_db_close()
     close_connection();
     db.path.clear();
     db.path_given = false;
+}
+
+const std::string &account_db_last_fault()
+{
+    return last_fault;
 }
 
 const std::string &account_db_path()

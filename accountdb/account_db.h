@@ -36,6 +36,11 @@ DWORD account_db_ready();
 // after fork before it opens its own connection.
 void account_db_close();
 
+// What the last failure met, in words for the administrator: a file that
+// keeps this process out ("<file>: permission denied (owner root, this
+// process runs as lodgate)"), else SQLite's message.
+const std::string &account_db_last_fault();
+
 // The file of the open database, or of the last one tried.
 const std::string &account_db_path();
 // The open connection, or nullptr; for tests and administration.

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "accountdb/account_db.h"
 #include "accountdb/password_hash.h"
 #include "accountdb/sqlite_admin.h"
@@ -28,9 +30,23 @@ const char *policy_name(PolicyKey key)
     return POLICY_NAMES[static_cast<int>(key)];
 }
 
-DWORD sqlite_store_open(const StoreSettings &settings)
+// The file is opened at its first use; a directory that is not there is
+// told at once, since no command could ever use the file.
+DWORD sqlite_store_open(const StoreSettings &settings, StoreSettingFault &fault)
 {
-    account_db_configure(settings.account_db);
+    const std::string &path = settings.account_db;
+    std::string::size_type slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat info {};
+    int error = ::stat(directory.c_str(), &info) != 0 ? errno
+                : !S_ISDIR(info.st_mode)              ? ENOTDIR
+                                                      : 0;
+    if (error != 0) {
+        fault = StoreSettingFault{"Unusable", "account_db", path,
+                                  directory + ": " + std::strerror(error)};
+        return NERR_InternalError;
+    }
+    account_db_configure(path);
     return NERR_Success;
 }
 
@@ -273,6 +289,11 @@ DWORD sqlite_store_import_accounts(const std::vector<StoreImport> &accounts)
     return db_insert_users(users.data(), users.size());
 }
 
+std::string sqlite_store_last_fault()
+{
+    return account_db_last_fault();
+}
+
 }  // namespace
 
 const AccountBackend SQLITE_STORE = {
@@ -299,4 +320,5 @@ const AccountBackend SQLITE_STORE = {
     db_unlock_user,
     sqlite_store_import_accounts,
     db_check,
+    sqlite_store_last_fault,
 };

@@ -94,8 +94,9 @@ int open_store(const char *config_file)
         return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
                           config_file != nullptr ? config_file : "lodgate.ini");
     link_account_store(&LDAP_BACKEND);
-    if (configure_account_store() != 1 || (admin_store = account_store()) == nullptr)
-        return admin_fail(ADMIN_FAILED, "the account_service setting names no store");
+    std::string refusal;
+    if (choose_configured_store(refusal) != STORE_READY || (admin_store = account_store()) == nullptr)
+        return admin_fail(ADMIN_FAILED, "%s", refusal.c_str());
     return ADMIN_OK;
 }
 

@@ -10,39 +10,49 @@
 #include "config/host.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
+#include "platform/account_stores.h"
 #include "platform/last_error.h"
 
 namespace {
 
 // What a refused logon means to the caller: the account's own answers are
 // a refusal, anything else a fault of ours that may pass.
-struct LogonVerdict {
+struct LogonRefusal {
     DWORD code;
     int status;
     const char *reason;
 };
 
-constexpr LogonVerdict LOGON_VERDICTS[] = {
+constexpr LogonRefusal LOGON_REFUSALS[] = {
     {ERROR_LOGON_FAILURE, AUTH_REFUSED, "unknown user or wrong password"},
     {ERROR_ACCOUNT_LOCKED_OUT, AUTH_REFUSED, "account locked"},
     {ERROR_ACCOUNT_DISABLED, AUTH_REFUSED, "account disabled"},
 };
-constexpr LogonVerdict OTHER_LOGON_VERDICT = {0, AUTH_TEMPORARY,
+constexpr LogonRefusal OTHER_LOGON_REFUSAL = {0, AUTH_TEMPORARY,
                                               "account service failure"};
 
-const LogonVerdict &logon_verdict(DWORD code)
+const LogonRefusal &logon_refusal(DWORD code)
 {
-    for (const LogonVerdict &row : LOGON_VERDICTS)
+    for (const LogonRefusal &row : LOGON_REFUSALS)
         if (row.code == code)
             return row;
-    return OTHER_LOGON_VERDICT;
+    return OTHER_LOGON_REFUSAL;
 }
 
-AccountAnswer answer(int status, const char *reason, DWORD code = 0)
+// A fault of the service is told by what the store met (a file that keeps
+// this process out, a server that does not answer), when it knows.
+std::string store_fault_or(const char *reason)
+{
+    const AccountBackend *store = account_store();
+    std::string fault = store != nullptr ? store->last_fault() : "";
+    return fault.empty() ? reason : fault;
+}
+
+AccountAnswer answer(int status, std::string reason, DWORD code = 0)
 {
     AccountAnswer result;
     result.status = status;
-    result.reason = reason;
+    result.reason = std::move(reason);
     result.code = code;
     return result;
 }
@@ -72,7 +82,7 @@ AccountAnswer read_account(WideText &user, const char *user_word, const ReplyTab
         }
         if (result == NERR_UserNotFound)
             return answer(table != nullptr ? AUTH_REFUSED : AUTH_UNKNOWN_USER, "no such account");
-        return answer(AUTH_TEMPORARY, "account information unavailable", result);
+        return answer(AUTH_TEMPORARY, store_fault_or("account information unavailable"), result);
     }
     std::optional<std::string> name = narrow_member(info.user_info()->usri1_name);
     if (!name)
@@ -115,7 +125,9 @@ AccountAnswer check_account_password(const char *user, const char *password)
     if (!accepted) {
         reply_for_code(CHECK_LOGON_TABLE, error, user);
         log_debug("Failure.");
-        const LogonVerdict &verdict = logon_verdict(error);
+        const LogonRefusal &verdict = logon_refusal(error);
+        if (verdict.status == AUTH_TEMPORARY)
+            return answer(verdict.status, store_fault_or(verdict.reason), error);
         return answer(verdict.status, verdict.reason, error);
     }
     CloseHandle(token);

@@ -11,7 +11,7 @@ struct AccountAnswer {
     int status = 0;                   // an AUTH_* exit status
     std::string name;                 // the account's own form of the name
     std::optional<std::string> home;  // absent when the account has none
-    const char *reason = "";          // for the caller's log, never a secret
+    std::string reason;               // for the caller's log, never a secret
     DWORD code = 0;                   // the service's result, when it failed
 };
 

@@ -75,6 +75,6 @@ int run_checkpassword(char **program, const CallerEnvironment &caller)
     AccountAnswer account = lookup ? look_up_account(user.c_str())
                                    : check_account_password(user.c_str(), input.password.data());
     if (account.status != AUTH_OK)
-        return report_failure(account.status, user.c_str(), account.reason);
+        return report_failure(account.status, user.c_str(), account.reason.c_str());
     return run_program(program, caller, account, lookup);
 }

@@ -23,6 +23,6 @@ int run_pam_mode(const CallerEnvironment &caller)
         return report_failure(AUTH_REFUSED, user, "password too long");
     AccountAnswer account = check_account_password(user, password.text());
     if (account.status != AUTH_OK)
-        return report_failure(account.status, user, account.reason);
+        return report_failure(account.status, user, account.reason.c_str());
     return AUTH_OK;
 }

@@ -125,7 +125,8 @@ Spread binds_on_one_connection(const Site &site, int count)
 Row timing_row(const Site &site, int trials)
 {
     link_account_store(&LDAP_BACKEND);
-    if (choose_account_store("ldap", site.store) != NERR_Success)
+    StoreSettingFault fault;
+    if (choose_account_store("ldap", site.store, fault) != NERR_Success)
         fail("the directory store did not open");
     const char16_t *names[] = {u"nobody-here", u"bench"};
     std::vector<int> order;

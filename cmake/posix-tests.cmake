@@ -71,10 +71,8 @@ gtest_discover_tests(admin_tests DISCOVERY_MODE PRE_TEST)
 # lodgate-auth's units, and the real mail servers as private instances;
 # those are skipped (77) when the servers are not installed.
 file(GLOB LODGATE_AUTH_TESTS CONFIGURE_DEPENDS auth/*_test.cc)
-set(LODGATE_AUTH_UNITS ${LODGATE_AUTH_SOURCES})
-list(FILTER LODGATE_AUTH_UNITS EXCLUDE REGEX "/auth/main\\.cc$")
-add_executable(auth_tests ${LODGATE_AUTH_TESTS} ${LODGATE_AUTH_UNITS})
-target_link_libraries(auth_tests PRIVATE lodgate_core lodgate_service GTest::gtest_main)
+add_executable(auth_tests ${LODGATE_AUTH_TESTS})
+target_link_libraries(auth_tests PRIVATE lodgate_auth GTest::gtest_main)
 gtest_discover_tests(auth_tests DISCOVERY_MODE PRE_TEST)
 foreach(server dovecot saslauthd)
     add_test(NAME auth_${server}

@@ -9,6 +9,7 @@
 #include "command/base_name.h"
 #include "command/dispatcher.h"
 #include "command/option_words.h"
+#include "command/store_program.h"
 #include "log/product.h"
 #include "protocol/replies.h"
 #include "command/tokenizer.h"
@@ -237,16 +238,39 @@ int apply_command_line_options(const WordList &words)
 
 namespace {
 
-// Hands the whole run to the program that links the configured store; when
-// that fails the daemon is told, and the account commands fail.
-void start_store_program(const OwnedWordList &arguments)
+// The run once the arguments are known: start-up switches, configuration,
+// the command-line pass and the terminal loop.
+int run_arguments(OwnedWordList &owned, const CommandSpan &span)
 {
-    const char *program = account_store_program();
-    log_debug("Account service {%s} continues in {%s}", setting_text(settings.account_service),
-              program);
-    run_program_beside(program, arguments.pointers.data());
-    reply_negative("-DEAD Cannot start %s for account_service {%s}", program,
-                   setting_text(settings.account_service));
+    WordList arguments = owned.view();
+    if (!apply_start_up_switches(arguments, span))
+        return 0;
+    const char *program_path = arguments.words[0];
+    std::string program_name = base_name(program_path, true);
+    const char *work_path = find_work_path(&arguments);
+    std::string work_path_text = work_path ? work_path : "";
+    int loaded = load_configuration(work_path ? work_path_text.c_str() : nullptr,
+                                    program_name.c_str());
+    if (loaded <= 0)
+        return loaded == 0 ? 1 : 0;
+    // An unknown store is answered at once; the commands then fail alone.
+    if (configure_account_store() == STORE_IN_OTHER_PROGRAM)
+        start_store_program(owned, span);
+
+    bool command_line_pass = arguments.count > 1;
+    do {
+        if (command_line_pass) {
+            command_line_pass = false;
+            if (!run_command_line_pass(arguments))
+                return 0;
+        } else if (!run_terminal_pass(program_path)) {
+            break;
+        }
+        negative_reply_given = false;
+    } while (keep_running);
+
+    shut_down();
+    return 0;
 }
 
 }  // namespace
@@ -255,34 +279,21 @@ int run_lodgate(int argc, char **argv)
 {
     set_stdout_text_mode();
     OwnedWordList owned = copy_arguments(argc, argv);
-    WordList arguments = owned.view();
-    CommandSpan span = find_command_span(arguments);
+    CommandSpan span = find_command_span(owned.view());
     hide_password_argument(argv, span);
-    if (!apply_start_up_switches(arguments, span))
+    return run_arguments(owned, span);
+}
+
+int run_handed_lodgate(int argc, char **argv)
+{
+    set_stdout_text_mode();
+    OwnedWordList owned = copy_arguments(argc, argv);
+    // Started alone, it hides the password as lodgate does; handed over,
+    // its arguments hold none.
+    hide_password_argument(argv, find_command_span(owned.view()));
+    if (!take_handed_arguments(owned)) {
+        reply_negative("-DEAD Unable to read the handed arguments");
         return 0;
-    std::string program_name = base_name(argv[0], true);
-    const char *work_path = find_work_path(&arguments);
-    std::string work_path_text = work_path ? work_path : "";
-    int loaded = load_configuration(work_path ? work_path_text.c_str() : nullptr,
-                                    program_name.c_str());
-    if (loaded <= 0)
-        return loaded == 0 ? 1 : 0;
-    // An unknown store is answered at once; the commands then fail alone.
-    if (configure_account_store() == 2)
-        start_store_program(owned);
-
-    bool command_line_pass = argc > 1;
-    do {
-        if (command_line_pass) {
-            command_line_pass = false;
-            if (!run_command_line_pass(arguments))
-                return 0;
-        } else if (!run_terminal_pass(argv[0])) {
-            break;
-        }
-        negative_reply_given = false;
-    } while (keep_running);
-
-    shut_down();
-    return 0;
+    }
+    return run_arguments(owned, find_command_span(owned.view()));
 }

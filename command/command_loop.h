@@ -10,6 +10,10 @@ extern bool keep_running;
 // The entry point; returns the exit status.
 int run_lodgate(int argc, char **argv);
 
+// The entry point of the module that lodgate hands its run to, which takes
+// the password word from the handover (command/store_program.h).
+int run_handed_lodgate(int argc, char **argv);
+
 // Sets the work path from the word after the first "path" or "-path" of
 // words (none when it is the last word) and returns it.
 const char *find_work_path(const WordList *words);

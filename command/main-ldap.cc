@@ -9,5 +9,5 @@ int main(int argc, char **argv)
 {
     ignore_file_size_signal();
     link_account_store(&LDAP_BACKEND);
-    return run_lodgate(argc, argv);
+    return run_handed_lodgate(argc, argv);
 }

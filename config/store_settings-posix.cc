@@ -90,13 +90,31 @@ const char *account_store_program()
     return nullptr;
 }
 
+int choose_configured_store(std::string &refusal)
+{
+    refusal.clear();
+    const char *name = configured_service();
+    StoreSettingFault fault;
+    DWORD opened = choose_account_store(name, store_settings(), fault);
+    if (opened == NERR_Success)
+        return STORE_READY;
+    if (opened == ERROR_INVALID_NAME && account_store_program() != nullptr)
+        return STORE_IN_OTHER_PROGRAM;
+    if (opened == ERROR_INVALID_NAME)
+        fault = StoreSettingFault{"Unknown", "account_service", name, ""};
+    else if (fault.key == nullptr)
+        fault = StoreSettingFault{"Cannot open", "account_service", name, ""};
+    refusal = std::string(fault.problem) + " " + fault.key + " {" + fault.value + "}";
+    if (!fault.detail.empty())
+        refusal += ": " + fault.detail;
+    return STORE_REFUSED;
+}
+
 int configure_account_store()
 {
-    const char *name = configured_service();
-    if (choose_account_store(name, store_settings()) != ERROR_INVALID_NAME)
-        return 1;
-    if (account_store_program() != nullptr)
-        return 2;
-    reply_negative("-DEAD Unknown account_service {%s}", name);
-    return 0;
+    std::string refusal;
+    int chosen = choose_configured_store(refusal);
+    if (chosen == STORE_REFUSED)
+        reply_negative("-DEAD %s", refusal.c_str());
+    return chosen;
 }

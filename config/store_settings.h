@@ -17,11 +17,22 @@ std::string account_db_configured_path();
 
 StoreSettings store_settings();
 
-// Chooses the store that account_service names (sqlite when it is absent).
-// 1; 2, with no reply, when this program does not link that store and the
-// program beside it that does is account_store_program(); or 0 after the
-// "-DEAD" reply that names an unknown value. After 0 or 2 the account
-// commands fail while help, version and quit go on working.
+// What choose_configured_store found.
+constexpr int STORE_REFUSED = 0;  // after the "-DEAD" reply naming the setting
+constexpr int STORE_READY = 1;
+// No reply: this program does not link that store, and the program beside
+// it that does is account_store_program().
+constexpr int STORE_IN_OTHER_PROGRAM = 2;
+
+// Chooses the store that account_service names (sqlite when it is absent)
+// and opens it with its settings. After STORE_REFUSED, refusal names the
+// key and its value ("Unknown account_service {oracle}", "Unknown
+// ldap_schema {rfc2037}", ...). After anything but STORE_READY every
+// account operation fails.
+int choose_configured_store(std::string &refusal);
+
+// The same for the module, which answers a refusal with "-DEAD" and its
+// text; help, version and quit go on working.
 int configure_account_store();
 
 // The program that links the configured store, when that store may live in

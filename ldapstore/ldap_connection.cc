@@ -1,6 +1,7 @@
 #include "ldapstore/ldap_connection.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -25,6 +26,8 @@ struct ConnectionState {
     int timeout = 5;
 };
 ConnectionState state;
+// What the last failed connection met, for the administrator.
+std::string last_fault;
 
 void wipe(std::string &text)
 {
@@ -60,24 +63,29 @@ bool is_local_uri(const std::string &uri)
     return false;
 }
 
-DWORD configuration_fault(const char *what, const std::string &detail)
+DWORD configuration_fault(StoreSettingFault &fault, StoreSettingFault found)
 {
-    log_error("directory settings: %s %s", what, detail.c_str());
+    fault = std::move(found);
+    log_error("directory settings: %s %s {%s}%s%s", fault.problem, fault.key,
+              fault.value.c_str(), fault.detail.empty() ? "" : ": ", fault.detail.c_str());
     return NERR_InternalError;
 }
 
-DWORD read_password_file(const std::string &path, std::string &password)
+DWORD read_password_file(const std::string &path, std::string &password,
+                         StoreSettingFault &fault)
 {
+    constexpr const char KEY[] = "ldap_bind_password_file";
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return configuration_fault("cannot read the bind password file", path);
+        return configuration_fault(fault, {"Unreadable", KEY, path, std::strerror(errno)});
     // Every setting line goes to the trace log, so the password lives in a
     // file; one that others can read would give it away all the same.
     if ((info.st_mode & 077) != 0)
-        return configuration_fault("bind password file is open to others:", path);
+        return configuration_fault(fault, {"Unreadable", KEY, path,
+                                           "group or others have access to it"});
     std::ifstream file(path, std::ios::binary);
     if (!file)
-        return configuration_fault("cannot read the bind password file", path);
+        return configuration_fault(fault, {"Unreadable", KEY, path, std::strerror(errno)});
     std::getline(file, password, '\n');
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
@@ -164,7 +172,7 @@ void LdapLink::drop()
     ld = nullptr;
 }
 
-DWORD ldap_configure(const LdapSettings &settings)
+DWORD ldap_configure(const LdapSettings &settings, StoreSettingFault &fault)
 {
     ldap_forget();
     state.uris = split_uris(settings.uri);
@@ -173,18 +181,23 @@ DWORD ldap_configure(const LdapSettings &settings)
     state.ca_file = settings.ca_file;
     state.timeout = settings.timeout_seconds > 0 ? settings.timeout_seconds : 5;
     if (state.uris.empty())
-        return configuration_fault("no server URI", "");
+        return configuration_fault(fault, {"Missing", "ldap_uri", settings.uri, ""});
     if (state.tls != "starttls" && state.tls != "ldaps" && state.tls != "none")
-        return configuration_fault("unknown TLS mode", state.tls);
+        return configuration_fault(fault, {"Unknown", "ldap_tls", state.tls, ""});
     for (const std::string &uri : state.uris) {
         if (state.tls == "ldaps" && !starts_with(uri, "ldaps://") && !starts_with(uri, "ldapi://"))
-            return configuration_fault("TLS mode ldaps needs ldaps:// URIs, not", uri);
+            return configuration_fault(fault, {"Invalid", "ldap_tls", state.tls,
+                                               "it needs ldaps:// URIs, not " + uri});
         if (state.tls == "none" && !is_local_uri(uri))
-            return configuration_fault("TLS mode none is only for local servers, not", uri);
+            return configuration_fault(fault, {"Invalid", "ldap_tls", state.tls,
+                                               "it is only for local servers, not " + uri});
     }
+    if (!state.ca_file.empty() && ::access(state.ca_file.c_str(), R_OK) != 0)
+        return configuration_fault(fault, {"Unreadable", "ldap_ca_file", state.ca_file,
+                                           std::strerror(errno)});
     if (settings.bind_password_file.empty())
         return NERR_Success;
-    return read_password_file(settings.bind_password_file, state.password);
+    return read_password_file(settings.bind_password_file, state.password, fault);
 }
 
 void ldap_forget()
@@ -197,28 +210,44 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
 {
     link.drop();
     DWORD status = ERROR_BAD_NETPATH;
+    std::string fault;
     for (std::size_t i = first; i < state.uris.size(); ++i) {
         bool tls_refused = false;
-        int result = open_one(link, state.uris[i], bind_service, tls_refused);
+        const std::string &uri = state.uris[i];
+        int result = open_one(link, uri, bind_service, tls_refused);
         if (result == LDAP_SUCCESS) {
             link.index = i;
             return NERR_Success;
         }
+        std::string message = std::string(ldap_err2string(result)) + " " + diagnostic(link.ld);
         if (tls_refused) {
-            log_error("directory %s: TLS refused: %s %s", state.uris[i].c_str(),
-                      ldap_err2string(result), diagnostic(link.ld).c_str());
+            log_error("directory %s: TLS refused: %s", uri.c_str(), message.c_str());
             status = NERR_InternalError;
+            fault = "the directory at " + uri + " refused TLS: " + message;
         } else if (ldap_unreachable(result)) {
-            log_info("directory %s: %s", state.uris[i].c_str(), ldap_err2string(result));
+            log_info("directory %s: %s", uri.c_str(), message.c_str());
         } else {
             // A TLS or credential refusal is the configuration's fault; it
             // stays the answer unless a later server serves.
-            status = ldap_status(result, LdapTarget::BASE, state.uris[i].c_str(),
+            status = ldap_status(result, LdapTarget::BASE, uri.c_str(),
                                  diagnostic(link.ld).c_str());
+            fault = "the directory at " + uri + " refused the service: " + message;
         }
         link.drop();
     }
+    if (status == ERROR_BAD_NETPATH) {
+        fault = "the directory at";
+        for (std::size_t i = first; i < state.uris.size(); ++i)
+            fault += " " + state.uris[i];
+        fault += " does not answer";
+    }
+    last_fault = fault;
     return status;
+}
+
+std::string ldap_last_fault()
+{
+    return last_fault;
 }
 
 int ldap_timeout_seconds()

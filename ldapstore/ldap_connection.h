@@ -23,11 +23,12 @@ struct LdapLink {
     void drop();
 };
 
-// Checks the settings (a known TLS mode; none only for ldapi:// and
-// loopback servers) and reads the service password from its file, which
-// must be readable by its owner alone. NERR_InternalError after an ERROR
-// line otherwise; the password is never logged.
-DWORD ldap_configure(const LdapSettings &settings);
+// Checks the settings (a server; a known TLS mode, none only for ldapi://
+// and loopback servers; a readable CA file) and reads the service password
+// from its file, which must be readable by its owner alone. Otherwise
+// NERR_InternalError after an ERROR line, with the setting in fault; the
+// password is never logged.
+DWORD ldap_configure(const LdapSettings &settings, StoreSettingFault &fault);
 // Forgets the settings and wipes the password.
 void ldap_forget();
 
@@ -38,6 +39,10 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first = 0
 
 // The operation timeout, for the calls that wait for one result.
 int ldap_timeout_seconds();
+
+// What the last failed connection met, in words for the administrator:
+// "the directory at <uris> does not answer", a refused TLS or service bind.
+std::string ldap_last_fault();
 
 // The URIs of the settings, in order.
 std::size_t ldap_uri_count();

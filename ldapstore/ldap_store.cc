@@ -196,16 +196,26 @@ DWORD read_account_entry(const LdapEntry &entry, StoreAccount &account)
 
 namespace {
 
-DWORD ldap_store_open(const StoreSettings &settings)
+DWORD refuse_setting(StoreSettingFault &fault, StoreSettingFault found)
+{
+    fault = std::move(found);
+    log_error("directory settings: %s %s {%s}", fault.problem, fault.key, fault.value.c_str());
+    return NERR_InternalError;
+}
+
+DWORD ldap_store_open(const StoreSettings &settings, StoreSettingFault &fault)
 {
     ldap_store = LdapStoreState{};
     ldap_store.settings = settings.ldap;
     ldap_store.schema = find_ldap_schema(settings.ldap.schema);
-    if (ldap_store.schema == nullptr) {
-        log_error("directory settings: unknown schema %s", settings.ldap.schema.c_str());
-        return NERR_InternalError;
-    }
-    return ldap_configure(settings.ldap);
+    if (ldap_store.schema == nullptr)
+        return refuse_setting(fault, {"Unknown", "ldap_schema", settings.ldap.schema, ""});
+    // Every command reads below both bases: without one nothing can work.
+    if (settings.ldap.user_base.empty())
+        return refuse_setting(fault, {"Missing", "ldap_user_base", "", ""});
+    if (settings.ldap.group_base.empty())
+        return refuse_setting(fault, {"Missing", "ldap_group_base", "", ""});
+    return ldap_configure(settings.ldap, fault);
 }
 
 void ldap_store_close()
@@ -331,4 +341,5 @@ const AccountBackend LDAP_BACKEND = {
     ldap_store_unlock_account,
     ldap_store_import_accounts,
     ldap_store_check_store,
+    ldap_last_fault,
 };

@@ -38,6 +38,16 @@ struct StoreSettings {
     LdapSettings ldap;
 };
 
+// A setting that keeps a store from opening, for the administrator: the
+// programs answer "-DEAD <problem> <key> {<value>}", then ": <detail>"
+// when there is one.
+struct StoreSettingFault {
+    const char *problem = nullptr;  // "Unknown", "Missing", "Invalid", "Unreadable", ...
+    const char *key = nullptr;      // the configuration key
+    std::string value;
+    std::string detail;
+};
+
 // One account as a store keeps it.
 struct StoreAccount {
     std::string name;  // with the case it was created with
@@ -117,7 +127,8 @@ enum class PolicyKey {
 struct AccountBackend {
     const char *name;  // the account_service value
 
-    DWORD (*open)(const StoreSettings &settings);
+    // NERR_Success, or a fault that names the setting to mend.
+    DWORD (*open)(const StoreSettings &settings, StoreSettingFault &fault);
     void (*close)();
 
     DWORD (*find_account)(std::string_view name, StoreAccount &account);
@@ -157,4 +168,8 @@ struct AccountBackend {
     // The store's health (file, integrity, schema; servers). NERR_Success
     // when all is well; otherwise fault says what is wrong.
     DWORD (*check_store)(std::vector<StoreFact> &facts, std::string &fault);
+
+    // What the last failed operation met, in words for the administrator
+    // (a file that keeps this process out, a server that does not answer).
+    std::string (*last_fault)();
 };

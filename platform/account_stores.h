@@ -9,10 +9,13 @@
 void link_account_store(const AccountBackend *store);
 
 // Chooses the store named by the account_service setting and hands it its
-// settings: the store's answer to opening, or ERROR_INVALID_NAME when no
-// store has that name, after which every operation fails.
-DWORD choose_account_store(const char *name, const StoreSettings &settings);
+// settings: the store's answer to opening (with the fault of a setting it
+// refused), or ERROR_INVALID_NAME when no store has that name. After either
+// failure there is no store, and every operation fails.
+DWORD choose_account_store(const char *name, const StoreSettings &settings,
+                           StoreSettingFault &fault);
 
 // The chosen store; before any choice the first of the table (sqlite), as
-// the default of the setting; none after an unknown name.
+// the default of the setting; none after an unknown name or a refused
+// setting.
 const AccountBackend *account_store();

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <string>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/secret_text.h"
 
 int current_process_id()
 {
@@ -81,4 +84,59 @@ int run_program_beside(const char *program, const char *const argv[])
     std::fflush(nullptr);
     execv(path.c_str(), const_cast<char *const *>(argv));
     return -1;
+}
+
+int open_handover(const std::string &text)
+{
+    // Not close-on-exec: the next program takes it. A memfd, unlike a
+    // pipe, holds a text of any length before anyone reads it.
+    int descriptor = memfd_create("lodgate-handover", 0);
+    if (descriptor < 0)
+        return -1;
+    std::size_t written = 0;
+    while (written < text.size()) {
+        ssize_t step = write(descriptor, text.data() + written, text.size() - written);
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step <= 0) {
+            close(descriptor);
+            return -1;
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    if (lseek(descriptor, 0, SEEK_SET) != 0) {
+        close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+bool take_handover(int descriptor, std::size_t limit, std::string &text)
+{
+    text.clear();
+    struct stat info {};
+    bool complete = fstat(descriptor, &info) == 0 && info.st_size >= 0 &&
+                    static_cast<std::size_t>(info.st_size) <= limit;
+    if (complete) {
+        // Read in place: no copy of the password is left in freed memory.
+        text.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            ssize_t step = read(descriptor, text.data() + done, text.size() - done);
+            if (step < 0 && errno == EINTR)
+                continue;
+            if (step <= 0)
+                break;
+            done += static_cast<std::size_t>(step);
+        }
+        complete = done == text.size();
+    }
+    // Nothing of the text stays for a later reader of the file.
+    ftruncate(descriptor, 0);
+    close(descriptor);
+    if (!complete) {
+        wipe_memory(text.data(), text.size());
+        text.clear();
+    }
+    return complete;
 }

@@ -55,3 +55,15 @@ int run_program_beside(const char *, const char *const[])
     errno = ENOSYS;
     return -1;
 }
+
+int open_handover(const std::string &)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+bool take_handover(int, std::size_t, std::string &text)
+{
+    text.clear();
+    return false;
+}

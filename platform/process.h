@@ -1,7 +1,9 @@
 // Process facilities that differ between the runtimes.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 // The id of this process.
 int current_process_id();
@@ -31,3 +33,12 @@ void ignore_file_size_signal();
 // own directory, with argv (argv[0] kept, so the configuration file is
 // found by the same name). Returns only when that fails: -1, errno set.
 int run_program_beside(const char *program, const char *const argv[]);
+
+// A descriptor holding text for the program that run_program_beside starts
+// next (the password word, which that program's arguments would show to
+// every user): only this user can read it. -1 on failure.
+int open_handover(const std::string &text);
+
+// Reads the text of such a descriptor and closes it; false when it holds
+// none. At most limit bytes are taken.
+bool take_handover(int descriptor, std::size_t limit, std::string &text);

@@ -13,10 +13,10 @@ const AccountBackend *linked_stores[STORES_MAX] = {&SQLITE_STORE};
 int store_count = 1;
 
 const AccountBackend *chosen = nullptr;
-// An unknown account_service leaves no store: every operation fails, so
-// that no account is read or changed in a store the administrator did not
-// name.
-bool none_named = false;
+// An unknown account_service, or a store that refused its settings, leaves
+// no store: every operation fails, so that no account is read or changed
+// in a store the administrator did not name or set up as meant.
+bool none_usable = false;
 
 void use_store(const AccountBackend *store)
 {
@@ -33,27 +33,29 @@ void link_account_store(const AccountBackend *store)
         linked_stores[store_count++] = store;
 }
 
-DWORD choose_account_store(const char *name, const StoreSettings &settings)
+DWORD choose_account_store(const char *name, const StoreSettings &settings,
+                           StoreSettingFault &fault)
 {
-    for (int i = 0; i < store_count; ++i) {
-        const AccountBackend *store = linked_stores[i];
-        if (same_text(name, store->name) == 0) {
-            use_store(store);
-            none_named = false;
-            return store->open(settings);
-        }
-    }
-    use_store(nullptr);
-    none_named = true;
-    return ERROR_INVALID_NAME;
+    fault = StoreSettingFault{};
+    const AccountBackend *named = nullptr;
+    for (int i = 0; i < store_count && named == nullptr; ++i)
+        if (same_text(name, linked_stores[i]->name) == 0)
+            named = linked_stores[i];
+    use_store(named);
+    DWORD status = named != nullptr ? named->open(settings, fault) : ERROR_INVALID_NAME;
+    none_usable = status != NERR_Success;
+    if (none_usable)
+        use_store(nullptr);
+    return status;
 }
 
 const AccountBackend *account_store()
 {
     if (chosen != nullptr)
         return chosen;
-    if (none_named) {
-        log_error("no account store: the account_service setting names none");
+    if (none_usable) {
+        log_error("no account store: the account_service setting names none, or its "
+                  "settings were refused");
         return nullptr;
     }
     return linked_stores[0];

@@ -231,8 +231,10 @@ NET_API_STATUS end_account_change(bool keep)
 }
 
 // The scripted service stands in for the sqlite store alone.
-DWORD choose_account_store(const char *name, const StoreSettings &settings)
+DWORD choose_account_store(const char *name, const StoreSettings &settings,
+                           StoreSettingFault &fault)
 {
+    fault = StoreSettingFault{};
     account_script.chosen_store = name != nullptr ? name : "";
     account_script.store_settings = settings;
     return account_script.chosen_store == "sqlite" ? NERR_Success : ERROR_INVALID_NAME;

@@ -56,7 +56,8 @@ void AccountStoreTest::SetUp()
         GTEST_SKIP() << reason;
     StoreSettings settings;
     ASSERT_TRUE(GetParam()->make(settings)) << "cannot make a " << GetParam()->name << " store";
-    ASSERT_EQ(store().open(settings), NERR_Success);
+    StoreSettingFault fault;
+    ASSERT_EQ(store().open(settings, fault), NERR_Success) << fault.detail;
     opened = true;
 }
 

@@ -18,8 +18,9 @@ const char PASSWORD[] = "Directory-Pass-7";
 const AccountBackend &store = LDAP_BACKEND;
 
 struct OpenStore {
+    StoreSettingFault fault;
     DWORD status;
-    explicit OpenStore(const StoreSettings &settings) : status(store.open(settings)) {}
+    explicit OpenStore(const StoreSettings &settings) : status(store.open(settings, fault)) {}
     ~OpenStore() { store.close(); }
 };
 
@@ -111,7 +112,8 @@ TEST(LdapStore, ConsumerRefersWritesAndFailoverReachesTheNextServer)
     DWORD error = 0;
     EXPECT_EQ(store.verify_logon("replicated", PASSWORD, account, error), LogonVerdict::RIGHT);
     store.close();
-    ASSERT_EQ(store.open(both), NERR_Success);
+    StoreSettingFault fault;
+    ASSERT_EQ(store.open(both, fault), NERR_Success);
     EXPECT_EQ(store.verify_logon("replicated", PASSWORD, account, error), LogonVerdict::RIGHT);
 }
 
@@ -176,5 +178,5 @@ TEST(LdapStore, PasswordFileOthersCanReadIsRefused)
     EXPECT_EQ(open.status, NERR_InternalError);
     settings.ldap.uri = "ldap://192.0.2.1/";
     chmod(settings.ldap.bind_password_file.c_str(), 0600);
-    EXPECT_EQ(store.open(settings), NERR_InternalError);  // no TLS beyond loopback
+    EXPECT_EQ(store.open(settings, open.fault), NERR_InternalError);  // no TLS beyond loopback
 }
