@@ -5,6 +5,10 @@
 
 #include <string>
 
+// The system user and group that own the account database in the package,
+// and that lodgate-auth checks passwords as.
+constexpr const char SERVICE_USER[] = "lodgate";
+
 // Run as root: a database file that root owns, and its -wal and -shm
 // files, are handed to the owner and group of their directory (when that
 // is not root). SQLite gives the -wal and -shm files it makes the main

@@ -2,10 +2,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 #include <string>
 
 #include "admin/admin.h"
+#include "admin/service_user_access.h"
+#include "config/store_settings.h"
 #include "platform/win_types.h"
 
 namespace {
@@ -92,6 +95,14 @@ int run_check_command(const AdminWords &words, const AdminOptions &options)
     std::vector<StoreFact> facts;
     std::string fault;
     DWORD status = admin_store->check_store(facts, fault);
+    // The database is the service user's: the checks of the mail servers
+    // run as that user.
+    if (std::strcmp(admin_store->name, "sqlite") == 0 && status == NERR_Success) {
+        fault = service_user_fault(account_db_configured_path());
+        if (!fault.empty())
+            status = ERROR_ACCESS_DENIED;
+        facts.push_back({"service_user", fault.empty() ? "may use the database" : fault});
+    }
     for (const StoreFact &fact : facts) {
         std::string label = fact.key;
         for (char &c : label)

@@ -3,8 +3,7 @@
 // caller's real ids and gives them back before it runs another program.
 #pragma once
 
-// The system user and group that own the account database.
-constexpr const char SERVICE_USER[] = "lodgate";
+#include "accountdb/database_files.h"
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
 // no file opened later takes their place. 1 on success, 0 otherwise.
