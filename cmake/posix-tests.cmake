@@ -29,8 +29,11 @@ file(GLOB LODGATE_LDAP_TESTS CONFIGURE_DEPENDS tests/ldap/*.cc tests/conformance
 add_executable(ldap_tests ${LODGATE_LDAP_TESTS} tests/test_support.cc tests/e2e/harness.cc)
 target_link_libraries(ldap_tests PRIVATE lodgate_ldapstore lodgate_core GTest::gtest_main)
 target_compile_definitions(ldap_tests PRIVATE LODGATE_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
-    LODGATE_BINARY="$<TARGET_FILE:lodgate>" LODGATE_ADMIN_BINARY="$<TARGET_FILE:lodgate-admin>")
-add_dependencies(ldap_tests lodgate lodgate-ldap lodgate-admin)
+    LODGATE_BINARY="$<TARGET_FILE:lodgate>" LODGATE_ADMIN_BINARY="$<TARGET_FILE:lodgate-admin>"
+    LODGATE_AUTH_BINARY="$<TARGET_FILE:lodgate-auth>"
+    LODGATE_AUTH_LDAP_BINARY="$<TARGET_FILE:lodgate-auth-ldap>"
+    LODGATE_LIBEXECDIR="${LODGATE_LIBEXECDIR}")
+add_dependencies(ldap_tests lodgate lodgate-ldap lodgate-admin lodgate-auth lodgate-auth-ldap)
 gtest_discover_tests(ldap_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
 
 # The whole module as a child process.
