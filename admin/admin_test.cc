@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <crypt.h>
 #include <gtest/gtest.h>
@@ -353,6 +355,27 @@ TEST_F(AdminTest, RefusedValuesAndWeakHashesAreNamedAndTheRestIsImported)
     EXPECT_NE(first.err.find("line 3 (old)"), std::string::npos) << first.err;
     EXPECT_EQ(admin("import --allow-weak " + files, "", "--tsv").out.substr(0, 10), "imported\t1");
     EXPECT_EQ(stored("old").password_hash, des);
+}
+
+// Run as root on a database whose directory belongs to the service user,
+// the tool leaves every file to that user, new or made by root before.
+TEST_F(AdminTest, RootLeavesTheDatabaseFilesToTheirDirectorysOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    const uid_t owner = 65534;  // nobody: any user but root
+    ASSERT_EQ(chown(dir.path.c_str(), owner, owner), 0);
+    ASSERT_EQ(admin("user add ann", "pw-ann-1\n", "--password-stdin").status, 0);
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        struct stat info {};
+        ASSERT_EQ(stat((dir.file("lodgate.db") + suffix).c_str(), &info), 0) << suffix;
+        EXPECT_EQ(info.st_uid, owner) << suffix;
+        ASSERT_EQ(chown((dir.file("lodgate.db") + suffix).c_str(), 0, 0), 0);
+    }
+    ASSERT_EQ(admin("user list").status, 0);
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("lodgate.db-shm").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, owner);
 }
 
 }  // namespace
