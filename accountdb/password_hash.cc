@@ -41,7 +41,8 @@ const std::string &dummy_setting()
 {
     static const std::string setting = [] {
         char salt[CRYPT_GENSALT_OUTPUT_SIZE];
-        if (crypt_gensalt_rn(PASSWORD_HASH_PREFIX, 0, nullptr, 0, salt, sizeof salt) != nullptr)
+        if (crypt_gensalt_rn(PASSWORD_HASH_PREFIX, password_hash_cost(), nullptr, 0, salt,
+                             sizeof salt) != nullptr)
             return std::string(salt);
         return std::string("$y$j9T$F5Jx5fExrKuPp53xLKQ..1");
     }();
@@ -246,7 +247,8 @@ bool hash_is_weak(const char *stored_hash)
 int hash_password(const char *password, std::string &hash)
 {
     char salt[CRYPT_GENSALT_OUTPUT_SIZE];
-    if (crypt_gensalt_rn(PASSWORD_HASH_PREFIX, 0, nullptr, 0, salt, sizeof salt) == nullptr)
+    if (crypt_gensalt_rn(PASSWORD_HASH_PREFIX, password_hash_cost(), nullptr, 0, salt,
+                         sizeof salt) == nullptr)
         return -1;
     const char *out = run_crypt(password, salt);
     int result = -1;
