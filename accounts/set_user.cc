@@ -96,12 +96,16 @@ constexpr UserInfoKey USER_INFO_KEYS[] = {
 };
 
 // A control character (CR and LF among them, which only a process argument
-// can carry) would be stored as it is but echoed flattened; it is refused.
+// can carry; C1 as UTF-8 writes it) would be stored as it is but echoed
+// flattened; it is refused.
 bool has_control_character(const char *text)
 {
-    for (const char *c = text; c != nullptr && *c != '\0'; ++c)
-        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+    for (const char *c = text; c != nullptr && *c != '\0'; ++c) {
+        auto byte = static_cast<unsigned char>(*c);
+        auto next = static_cast<unsigned char>(c[1]);
+        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F))
             return true;
+    }
     return false;
 }
 

@@ -157,8 +157,9 @@ TEST_F(AccountCommands, HostSetting)
 
     configure("host ELSEWHERE\n");
     out = replies("lookup bob\nsearch *\ndel bob\n");
-    EXPECT_EQ(out, (Lines{"-ERR User bob not found.", "-ERR 53:Unknown error occurred.",
-                          "-ERR 53:Unknown error occurred.", "+OK"}));
+    EXPECT_EQ(out, (Lines{"-ERR 1311:Unknown error has occurred.",
+                          "-ERR 53:Unknown error occurred.", "-ERR 53:Unknown error occurred.",
+                          "+OK"}));
     EXPECT_TRUE(log_has(log(), "INFO", "Host does not start with \\\\, so changed to (\\\\ELSEWHERE)"));
 }
 
