@@ -136,6 +136,18 @@ TEST_F(AccountCommands, RefusedSetChangesNothing)
                           "+OK bob config 0 comment=\"kept\"", "+OK"}));
 }
 
+// A set refused (a home past 256 characters) takes back what it made.
+TEST_F(AccountCommands, RefusedSetRemovesTheDirectoriesItMade)
+{
+    std::string kept = directory.file("kept"), home = kept + "/new/" + std::string(250, 'v');
+    std::filesystem::create_directory(kept);
+    Lines out = replies("set longv250 Pass12345 home=" + home + "\nset bob pw\nset bob (NULL) home=" +
+                        home + "\n");
+    EXPECT_EQ(out, (Lines{"-ERR Home directory invalid.", "+OK bob added to database.",
+                          "-ERR Home directory invalid.", "+OK"}));
+    EXPECT_TRUE(std::filesystem::is_empty(kept));
+}
+
 TEST_F(AccountCommands, MissingHomeParentWritesNoAccount)
 {
     std::string link = directory.file("gone");
