@@ -224,6 +224,11 @@ bool hash_is_des_family(const char *stored_hash)
     return true;
 }
 
+bool hash_is_unsalted(const char *stored_hash)
+{
+    return stored_hash != nullptr && starts_with(stored_hash, "$3$");
+}
+
 bool hash_truncates_password(const char *stored_hash, std::size_t password_length)
 {
     if (hash_is_des_family(stored_hash))

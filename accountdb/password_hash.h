@@ -52,6 +52,10 @@ bool hash_cost_is_bounded(const char *stored_hash);
 // first 8 characters of the password (of each block) count.
 bool hash_is_des_family(const char *stored_hash);
 
+// The NT hash ("$3$"): MD4 of the password with no salt, so that one
+// precomputed table serves every account.
+bool hash_is_unsalted(const char *stored_hash);
+
 // True when a password of password_length bytes may match stored_hash
 // though only a part of it was verified: DES and bigcrypt, and bcrypt past
 // its 72 bytes. A logon must never rehash from such a match.

@@ -8,6 +8,7 @@
 #include "accounts/reply_table.h"
 #include "protocol/replies.h"
 #include "log/line_format.h"
+#include "log/text.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"
@@ -117,21 +118,57 @@ void shorten_values(UserInfoValues &values, std::size_t budget)
     }
 }
 
-// The narrow values of the members present; false after a conversion reply.
-bool read_user_info_values(const USER_INFO_1 &record, UserInfoValues &values)
+// A '"' would end the value's field early and forge the next; a control
+// character (C0, DEL, C1) would reach the terminal the log is read on.
+bool is_unsafe_unit(WCHAR unit)
+{
+    auto code = static_cast<unsigned>(unit);
+    return code == '"' || code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+// Why a stored value cannot go into a reply as it is, or nullptr. The
+// stores refuse such values on write; a value written by other tools, or
+// by a store that allowed it once, is still read.
+const char *unsafe_value(LPCWSTR member, NarrowText &narrow)
+{
+    for (LPCWSTR unit = member; *unit != 0; ++unit)
+        if (is_unsafe_unit(*unit))
+            return "it holds a double quote or a control character";
+    if (WideCharToMultiByte(CP_ACP, 0, member, -1, narrow.bytes, NARROW_TEXT_MAX, nullptr,
+                            nullptr) == 0)
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? "it is longer than 510 bytes"
+                                                           : "it cannot be converted";
+    return nullptr;
+}
+
+// One bad value must not cost the account its reply, nor a search the
+// accounts after it: the value is left out and the log says whose it was.
+void leave_out(const USER_INFO_1 &record, const char *key, const char *why)
+{
+    NarrowText name;
+    if (record.usri1_name == nullptr ||
+        WideCharToMultiByte(CP_ACP, 0, record.usri1_name, -1, name.bytes, NARROW_TEXT_MAX,
+                            nullptr, nullptr) == 0)
+        copy_bounded(name.bytes, "(unreadable name)", NARROW_TEXT_MAX - 1);
+    log_error("Account %s: %s left out of the reply, %s", name.text(), key, why);
+}
+
+// The narrow values of the members present that a reply can carry.
+void read_user_info_values(const USER_INFO_1 &record, UserInfoValues &values)
 {
     for (const UserInfoItem &item : USER_INFO_ITEMS) {
         LPCWSTR member = record.*item.member;
         if (member == nullptr)
             continue;
         UserInfoValue &value = values.items[values.count];
-        if (!to_narrow(member, value.text))
-            return false;
+        if (const char *why = unsafe_value(member, value.text)) {
+            leave_out(record, item.key, why);
+            continue;
+        }
         value.key = item.key;
         value.length = std::strlen(value.text.bytes);
         ++values.count;
     }
-    return true;
 }
 
 // Appends text to the line being built; the values were cut to fit.
@@ -209,16 +246,15 @@ std::size_t user_info_room(std::size_t head_length)
     return head_length + 1 < line_room ? line_room - head_length - 1 : 0;
 }
 
-int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text)
+void format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text)
 {
     text.reset();
     if (record == nullptr)
-        return 1;
+        return;
     UserInfoValues values;
-    if (!read_user_info_values(*record, values))
-        return 0;
+    read_user_info_values(*record, values);
     if (values.count == 0)
-        return 1;
+        return;
     std::size_t overhead = item_overhead(values);
     shorten_values(values, room > overhead ? room - overhead : 0);
     // Built in place and handed to string_append once: one allocation a
@@ -229,18 +265,15 @@ int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text
     for (std::size_t i = 0; i < values.count; ++i)
         append_item(line, used, values.items[i]);
     text.reset(string_append(nullptr, line));
-    return 1;
 }
 
-int reply_with_user_info(std::string_view head, const USER_INFO_1 *record)
+void reply_with_user_info(std::string_view head, const USER_INFO_1 *record)
 {
     HeapText info;
-    if (!format_user_info(record, user_info_room(head.size()), info))
-        return 0;
+    format_user_info(record, user_info_room(head.size()), info);
     int length = static_cast<int>(head.size());
     if (info)
         reply_positive("%.*s %s", length, head.data(), info.get());
     else
         reply_positive("%.*s", length, head.data());
-    return 1;
 }

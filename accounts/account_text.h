@@ -100,10 +100,11 @@ std::size_t user_info_room(std::size_t head_length);
 // The user information text of record (home=, comment= and script= items
 // for the members present), in text; none when no member is present. Values
 // are shortened, each at a character boundary, so that the text holds at
-// most room characters. 1 on success; 0 after a conversion reply.
-int format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text);
+// most room characters. A value that holds '"' or a control character (C0,
+// DEL, C1), or that does not convert into NARROW_TEXT_MAX, is left out with
+// an ERROR line naming the account and the member.
+void format_user_info(const USER_INFO_1 *record, std::size_t room, HeapText &text);
 
 // Writes head alone, or head, a space and the user information text of
-// record, through reply_positive. 1 on success; 0 after a conversion reply,
-// when no positive line follows.
-int reply_with_user_info(std::string_view head, const USER_INFO_1 *record);
+// record, through reply_positive.
+void reply_with_user_info(std::string_view head, const USER_INFO_1 *record);

@@ -62,7 +62,8 @@ int reply_account_info(WideText &user, const char *user_word)
         log_debug("Failure.");
         return 0;
     }
-    return reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+    return 1;
 }
 
 }  // namespace

@@ -168,15 +168,14 @@ TEST_F(CheckTest, WordsThatCannotBeConvertedAreRefused)
     EXPECT_TRUE(account_script.calls.empty());
 }
 
-TEST_F(CheckTest, UnconvertibleAccountInfoEndsWithTheConversionReplyAlone)
+TEST_F(CheckTest, UnconvertibleAccountInfoIsLeftOutOfTheReply)
 {
     accept_logon();
     ScriptedUser user = sample_user();
     user.comment->push_back(static_cast<WCHAR>(0xDC00));
     account_script.info_answers.push_back({NERR_Success, {user}, false});
     CommandRun run = run_command(do_check, {"check", "bob", "pw"});
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.out, "-ERR Unable to convert to unicode, no possible translation.\n");
+    EXPECT_EQ(run.out, "+OK bob config 0 home=\"/home/bob\" script=\"logon.bat\"\n");
 }
 
 TEST_F(CheckTest, PasswordsNeverReachTheTrace)

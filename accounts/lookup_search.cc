@@ -10,6 +10,8 @@
 #include "log/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
+#include "platform/last_error.h"
+#include "platform/text_conversion.h"
 
 namespace {
 
@@ -27,6 +29,24 @@ constexpr ReplyRow SEARCH_ROWS[] = {
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
 };
 constexpr ReplyTable SEARCH_TABLE = {SEARCH_ROWS, {0, UNKNOWN_ERROR_REPLY, ReplyArgument::CODE}};
+
+// "Not found" is final for a daemon, which bounces the mail: it answers
+// only a name the service reports missing. A service that cannot answer
+// gets check's reply for the same fault.
+constexpr ReplyRow LOOKUP_ROWS[] = {
+    {NERR_UserNotFound, "-ERR User %s not found.", ReplyArgument::TEXT},
+    {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
+    {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+};
+constexpr ReplyTable LOOKUP_TABLE = {LOOKUP_ROWS,
+                                     {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
+
+// A logon that reaches no server answers ERROR_NO_LOGON_SERVERS where a
+// read answers ERROR_BAD_NETPATH; lookup tells it as check does.
+DWORD as_logon_code(DWORD result)
+{
+    return result == ERROR_BAD_NETPATH ? ERROR_NO_LOGON_SERVERS : result;
+}
 
 // Bounds compare as signed bytes, as the daemons' own matching did: a byte
 // of 0x80 or above lies below every ASCII character.
@@ -81,9 +101,10 @@ int match_star(const char *text, const char *pattern)
     return ABORT;
 }
 
-// Writes the data line of every record of one batch whose name matches;
-// false after a conversion reply.
-bool write_matches(const char *pattern, const USER_INFO_1 *records, DWORD count, int &matches)
+// Writes the data line of every record of one batch whose name matches. A
+// name that does not convert is left out with an ERROR line: one bad entry
+// must not hide the accounts after it.
+void write_matches(const char *pattern, const USER_INFO_1 *records, DWORD count, int &matches)
 {
     constexpr char DATA_HEAD[] = "+DATA ";
     constexpr std::size_t DATA_HEAD_LENGTH = sizeof DATA_HEAD - 1;
@@ -92,17 +113,19 @@ bool write_matches(const char *pattern, const USER_INFO_1 *records, DWORD count,
     std::memcpy(head, DATA_HEAD, DATA_HEAD_LENGTH);
     for (DWORD i = 0; i < count; ++i) {
         NarrowText name;
-        if (!to_narrow(records[i].usri1_name, name))
-            return false;
+        if (WideCharToMultiByte(CP_ACP, 0, records[i].usri1_name, -1, name.bytes,
+                                NARROW_TEXT_MAX, nullptr, nullptr) == 0) {
+            log_error("An account left out of the search: its name does not convert (%d)",
+                      static_cast<int>(GetLastError()));
+            continue;
+        }
         if (!name_matches(pattern, name.text()))
             continue;
         std::size_t length = std::strlen(name.text());
         std::memcpy(head + DATA_HEAD_LENGTH, name.text(), length);
-        if (!reply_with_user_info(std::string_view(head, DATA_HEAD_LENGTH + length), &records[i]))
-            return false;
+        reply_with_user_info(std::string_view(head, DATA_HEAD_LENGTH + length), &records[i]);
         ++matches;
     }
-    return true;
 }
 
 }  // namespace
@@ -160,11 +183,11 @@ int do_lookup(const WordList &words, int command_index)
         return 0;
     HostName host = resolve_host();
     ServiceBuffer info;
-    if (NetUserGetInfo(host.get(), user.data(), 1, info.out()) != NERR_Success) {
-        reply_negative("-ERR User %s not found.", user_word);
-        return 0;
-    }
-    return reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+    DWORD result = NetUserGetInfo(host.get(), user.data(), 1, info.out());
+    if (result != NERR_Success)
+        return reply_for_code(LOOKUP_TABLE, as_logon_code(result), user_word);
+    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+    return 1;
 }
 
 int do_search(const WordList &words, int command_index)
@@ -188,8 +211,7 @@ int do_search(const WordList &words, int command_index)
         bool more = result == ERROR_MORE_DATA && read > 0;
         if (result != NERR_Success && !more)
             return reply_for_code(SEARCH_TABLE, result, nullptr);
-        if (!write_matches(pattern, batch.user_info(), read, matches))
-            return 0;
+        write_matches(pattern, batch.user_info(), read, matches);
         if (!more)
             break;
     }

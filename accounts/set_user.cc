@@ -96,12 +96,16 @@ constexpr UserInfoKey USER_INFO_KEYS[] = {
 };
 
 // A control character (CR and LF among them, which only a process argument
-// can carry) would be stored as it is but echoed flattened; it is refused.
+// can carry; C1 as UTF-8 writes it) would be stored as it is but echoed
+// flattened; it is refused.
 bool has_control_character(const char *text)
 {
-    for (const char *c = text; c != nullptr && *c != '\0'; ++c)
-        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+    for (const char *c = text; c != nullptr && *c != '\0'; ++c) {
+        auto byte = static_cast<unsigned char>(*c);
+        auto next = static_cast<unsigned char>(c[1]);
+        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F))
             return true;
+    }
     return false;
 }
 
@@ -168,7 +172,7 @@ int read_user_info_words(USER_INFO_1 &record, UserInfoTexts &texts, const WordLi
 
 // Only an absent answer of the probe leads to creating the directory; a
 // path that was not probed counts as present.
-int provision_home_directory(const USER_INFO_1 &record)
+int provision_home_directory(const USER_INFO_1 &record, MadeDirectories &made)
 {
     if (record.usri1_home_dir == nullptr)
         return 1;
@@ -176,9 +180,17 @@ int provision_home_directory(const USER_INFO_1 &record)
     if (!to_narrow(record.usri1_home_dir, home))
         return 0;
     log_debug("Checking user directory '%s'", home.text());
-    if (home_directory_present(home.text()) == 0 && !make_home_directory(home.text()))
+    if (home_directory_present(home.text()) == 0 && !make_home_directory(home.text(), &made))
         return 0;
     return 1;
+}
+
+// A set answered with a failure leaves no directory of its own behind.
+int undo_directories_on_failure(int status, MadeDirectories &made)
+{
+    if (status != 1)
+        remove_made_directories(made);
+    return status;
 }
 
 int join_group(NewAccount &account)
@@ -272,9 +284,10 @@ int create_user(const WordList &words, int command_index, NewAccount &account)
     record.usri1_password_age = 0;
     record.usri1_priv = USER_PRIV_USER;
     record.usri1_flags = NEW_ACCOUNT_FLAGS;
-    if (!parse_user_info(record, account.texts, words, command_index + 2))
+    MadeDirectories made;
+    if (!parse_user_info(record, account.texts, words, command_index + 2, made))
         return 0;
-    return add_account(account);
+    return undo_directories_on_failure(add_account(account), made);
 }
 
 }  // namespace
@@ -317,12 +330,14 @@ int update_user(const WordList &words, int command_index)
     if (result != NERR_Success)
         return reply_for_code(READ_TABLE, result, nullptr);
     UserInfoTexts texts;
-    if (!parse_user_info(*info.user_info(), texts, words, command_index + 2))
+    MadeDirectories made;
+    if (!parse_user_info(*info.user_info(), texts, words, command_index + 2, made))
         return 0;
     DWORD parameter_index = 0;
     result = NetUserSetInfo(host.get(), user.data(), 1, info.data, &parameter_index);
     if (result != NERR_Success)
-        return reply_write_failure(UPDATE_TABLE, result, parameter_index);
+        return undo_directories_on_failure(
+            reply_write_failure(UPDATE_TABLE, result, parameter_index), made);
     reply_positive("+OK User %s added to database.", user_word);
     return 1;
 }
@@ -339,7 +354,7 @@ bool user_exists(LPCWSTR user)
 }
 
 int parse_user_info(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &words,
-                    int password_index)
+                    int password_index, MadeDirectories &made)
 {
     if (!read_user_info_words(record, texts, words, password_index))
         return 0;
@@ -349,7 +364,7 @@ int parse_user_info(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &w
             return 0;
         record.usri1_comment = texts.comment.data();
     }
-    return provision_home_directory(record);
+    return provision_home_directory(record, made);
 }
 
 const char *user_info_value(const char *word)

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "accounts/account_text.h"
+#include "homedir/home_directory.h"
 #include "protocol/word_list.h"
 #include "platform/win_types.h"
 
@@ -29,10 +30,10 @@ struct UserInfoTexts {
 };
 
 // Reads the home=, comment= and script= words after the password word into
-// record, applies the default comment and provisions the home directory.
-// 1, or 0 after a negative reply.
+// record, applies the default comment and provisions the home directory,
+// adding the directories it creates to made. 1, or 0 after a negative reply.
 int parse_user_info(USER_INFO_1 &record, UserInfoTexts &texts, const WordList &words,
-                    int password_index);
+                    int password_index, MadeDirectories &made);
 
 // The value of a user information word: after its first '=', without one
 // leading and one trailing double quote. Lives in an area that the next

@@ -293,23 +293,29 @@ TEST_F(AdminTest, ImportKeepsEachHashSoPasswordsStillVerifyAndWeakOnesAreUpgrade
                "meg:x:1002:1002::/home/meg:/bin/sh\n"
                "lou:x:1003:1003:Locked Lou:/home/lou:/bin/sh\n"
                "sid:x:1004:1004:Star Sid:/home/sid:/bin/sh\n"
+               "eli:x:1006:1006:Empty Eli:/home/eli:/bin/sh\n"
                "broken line\n"
                "yan:x:1005:1005:Again:/home/yan2:/bin/sh\n");
     write_file(dir.file("shadow"), "root:" + crypt_with("root", "$y$") + ":19000:0:99999:7:::\n" +
                                        "yan:" + yes + ":19000::::::\n" + "sam:" + sha +
                                        ":19000::::::\n" + "meg:" + md5 + ":19000::::::\n" +
-                                       "lou:!" + sha + ":19000::::::\nsid:*:19000::::::\n");
+                                       "lou:!" + sha + ":19000::::::\nsid:*:19000::::::\n" +
+                                       "eli::19000::::::\n");
     AdminRun imported = admin("import " + dir.file("passwd") + " " + dir.file("shadow"), "",
                               "--tsv");
     ASSERT_EQ(imported.status, 0) << imported.err;
-    EXPECT_EQ(imported.out, "imported\t5\nbelow_min_uid\t1\nexisting\t1\nmalformed\t1\nrefused\t0\n");
+    EXPECT_EQ(imported.out, "imported\t6\nbelow_min_uid\t1\nexisting\t1\nmalformed\t1\nrefused\t0\n");
+    // Entries that can never log in come in disabled, and are listed so.
+    std::string listed = admin("user list", "", "--tsv").out;
+    for (const char *name : {"lou", "sid", "eli"})
+        EXPECT_NE(listed.find(std::string(name) + "\tdisabled\t"), std::string::npos) << listed;
 
     EXPECT_EQ(stored("yan").comment, "Yan Yes");
     EXPECT_EQ(stored("yan").home_dir, "/home/yan");
     EXPECT_EQ(stored("meg").comment, std::nullopt);
     EXPECT_EQ(stored("sam").password_hash, sha);
     EXPECT_EQ(admin("user show root").status, 1);
-    EXPECT_EQ(admin("group members Guests").out, "yan\nsam\nmeg\nlou\nsid\n");
+    EXPECT_EQ(admin("group members Guests").out, "yan\nsam\nmeg\nlou\nsid\neli\n");
 
     EXPECT_EQ(module_logon(u"yan", u"pw-yes"), ERROR_SUCCESS);
     EXPECT_EQ(module_logon(u"meg", u"pw-md5"), ERROR_SUCCESS);
@@ -327,7 +333,7 @@ TEST_F(AdminTest, ImportKeepsEachHashSoPasswordsStillVerifyAndWeakOnesAreUpgrade
     // A second run finds them all present.
     AdminRun again = admin("import --min-uid 0 " + dir.file("passwd") + " " + dir.file("shadow"));
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, "imported 1; skipped: 0 below the minimum uid, 6 existing, 1 malformed, 0 refused\n");
+    EXPECT_EQ(again.out, "imported 1; skipped: 0 below the minimum uid, 7 existing, 1 malformed, 0 refused\n");
     EXPECT_EQ(module_logon(u"root", u"root"), ERROR_SUCCESS);
     EXPECT_EQ(admin("import " + dir.file("absent")).status, 1);
     EXPECT_EQ(admin("import --min-uid x " + dir.file("passwd")).status, 2);
@@ -342,18 +348,22 @@ TEST_F(AdminTest, RefusedValuesAndWeakHashesAreNamedAndTheRestIsImported)
     EXPECT_EQ(admin("user show eve").status, 1);
 
     std::string des = crypt_with("password", "");
+    // NT hashes have no salt; set would refuse the last two homes.
     write_file(dir.file("passwd"), "ok:x:1000:1000:Fine:/home/ok:/bin/sh\n"
                                    "bad:x:1001:1001:Evil\" home=\"/etc:/home/bad:/bin/sh\n"
-                                   "old:x:1002:1002:Old:/home/old:/bin/sh\n");
+                                   "old:x:1002:1002:Old:/home/old:/bin/sh\n"
+                                   "nt:x:1003:1003:NT:/home/nt:/bin/sh\n"
+                                   "rel:x:1004:1004:Rel:home/rel:/bin/sh\n"
+                                   "up:x:1005:1005:Up:/home/../etc:/bin/sh\n");
     write_file(dir.file("shadow"), "ok:" + crypt_with("pw", "$y$") + ":1::::::\nold:" + des +
-                                       ":1::::::\n");
+                                       ":1::::::\nnt:$3$$8846f7eaee8fb117ad06bdd830b7586c:1::::::\n");
     std::string files = dir.file("passwd") + " " + dir.file("shadow");
     AdminRun first = admin("import " + files, "", "--tsv");
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "imported\t1\nbelow_min_uid\t0\nexisting\t0\nmalformed\t0\nrefused\t2\n");
+    EXPECT_EQ(first.out, "imported\t1\nbelow_min_uid\t0\nexisting\t0\nmalformed\t0\nrefused\t5\n");
     EXPECT_NE(first.err.find("line 2 (bad)"), std::string::npos) << first.err;
     EXPECT_NE(first.err.find("line 3 (old)"), std::string::npos) << first.err;
-    EXPECT_EQ(admin("import --allow-weak " + files, "", "--tsv").out.substr(0, 10), "imported\t1");
+    EXPECT_EQ(admin("import --allow-weak " + files, "", "--tsv").out.substr(0, 10), "imported\t2");
     EXPECT_EQ(stored("old").password_hash, des);
 }
 

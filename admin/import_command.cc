@@ -2,17 +2,20 @@
 //
 // passwd lines: name:password:uid:gid:gecos:home:shell
 // shadow lines: name:hash:... (the hash is kept as it is, so that users keep
-// their passwords; "!" and "*" entries stay locked)
+// their passwords; an empty field and "!" and "*" entries, which can never
+// log in, come in as disabled accounts)
 //
-// A line whose name, values or hash the store refuses is named on standard
-// error with the reason and left out; the others are imported. DES and
-// bigcrypt hashes, which check only 8 characters of a password, are refused
-// unless --allow-weak.
+// A line whose name, values or hash the store refuses, or whose home set
+// would refuse, is named on standard error with the reason and left out;
+// the others are imported. DES and bigcrypt hashes, which check only 8
+// characters of a password, and unsalted NT hashes are refused unless
+// --allow-weak.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@
 #include "accountdb/password_hash.h"
 #include "admin/admin.h"
 #include "config/settings.h"
+#include "homedir/home_directory.h"
 #include "platform/account_names.h"
 #include "platform/parameter_number.h"
 #include "platform/win_types.h"
@@ -47,8 +51,17 @@ struct ImportOptions {
     bool allow_weak = false;
 };
 
-constexpr const char DES_REFUSAL[] =
-    "a DES or bigcrypt hash checks only 8 characters of a password (--allow-weak takes it)";
+struct WeakMethod {
+    bool (*matches)(const char *hash);
+    const char *refusal;
+};
+
+const WeakMethod WEAK_METHODS[] = {
+    {hash_is_des_family,
+     "a DES or bigcrypt hash checks only 8 characters of a password (--allow-weak takes it)"},
+    {hash_is_unsalted, "an NT hash has no salt, so one table cracks it and every account that "
+                       "shares it (--allow-weak takes it)"},
+};
 
 std::vector<std::string> split_fields(const std::string &line)
 {
@@ -118,7 +131,8 @@ void show_progress(std::size_t done, std::size_t total)
 }
 
 // "x" means the hash is in the shadow file; no entry there, or an empty
-// one (which would be no password at all), leaves the account locked.
+// one (which would be no password at all), gives a value no password
+// matches.
 std::string stored_hash(const std::string &name, const std::string &passwd_field,
                         const std::map<std::string, std::string> &hashes)
 {
@@ -140,14 +154,26 @@ DWORD import_fault(const StoreImport &user)
     return account_member_fault(user.account, true);
 }
 
-// Why the store would not take user, or nullptr.
-const char *refusal(const StoreImport &user, const ImportOptions &options)
+// Why the store would not take user, or the empty text.
+std::string refusal(const StoreImport &user, const ImportOptions &options)
 {
     if (DWORD member = import_fault(user); member != 0)
         return admin_member_text(member);
-    if (!options.allow_weak && hash_is_des_family(user.hash.c_str()))
-        return DES_REFUSAL;
-    return nullptr;
+    // The module's set would refuse to provision such a home.
+    const std::optional<std::string> &home = user.account.home_dir;
+    if (const char *why = home ? home_directory_refusal(home->c_str()) : nullptr)
+        return std::string("home directory: ") + why;
+    for (const WeakMethod &method : WEAK_METHODS)
+        if (!options.allow_weak && method.matches(user.hash.c_str()))
+            return method.refusal;
+    return {};
+}
+
+// Empty, "!" or "*" first: no password can match, so the account is
+// disabled and lists show it so.
+bool hash_is_usable(const std::string &hash)
+{
+    return !hash.empty() && hash[0] != '!' && hash[0] != '*';
 }
 
 // The record of one passwd line, or false with the count it falls under; a
@@ -170,12 +196,14 @@ bool user_of_line(const std::string &line, std::size_t number,
     user.hash = stored_hash(fields[P_NAME], fields[P_PASSWORD], hashes);
     account.home_dir = fields[P_HOME].empty() ? std::nullopt : std::optional(fields[P_HOME]);
     account.comment = gecos_name(fields[P_GECOS]);
+    if (!hash_is_usable(user.hash))
+        account.flags |= UF_ACCOUNTDISABLE;
     skip = &counts.refused;
-    const char *why = refusal(user, options);
-    if (why != nullptr)
+    std::string why = refusal(user, options);
+    if (!why.empty())
         admin_fail(ADMIN_FAILED, "import: line %zu (%s) refused: %s", number,
-                   account.name.c_str(), why);
-    return why == nullptr;
+                   account.name.c_str(), why.c_str());
+    return why.empty();
 }
 
 bool is_new(const StoreImport &user, std::set<std::string> &seen)

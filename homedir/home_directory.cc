@@ -200,20 +200,26 @@ int probe_directory(const char *path, char separator, const std::string &probe)
 }
 
 // 0 after the negative reply, when a parent is missing or the step is a
-// link or no directory; 1 with current at the step's directory.
-int make_one_directory(WalkedDirectory &current, const WalkStep &step, int root_error)
+// link or no directory; 1 with current at the step's directory, and the
+// step in made when this walk created it.
+int make_one_directory(WalkedDirectory &current, const WalkStep &step, int root_error,
+                       MadeDirectories &made)
 {
     const char *prefix = step.prefix.c_str();
     log_info("Create (%s)?", prefix);
     if (root_error != 0)
         return refuse(step.prefix, root_error);
     int error = make_walked_directory(current, step.name.c_str(), prefix);
-    if (error == 0)
+    if (error == 0) {
         log_info("Created '%s' Directory", prefix);
-    else if (error == EACCES)
+        MadeDirectories::Made step_made{{}, step.name, step.prefix};
+        if (copy_walked_directory(current, step_made.parent) == 0)
+            made.made.push_back(std::move(step_made));
+    } else if (error == EACCES) {
         log_info("Directory '%s' exists", prefix);
-    else if (error == ENOENT)
+    } else if (error == ENOENT) {
         return refuse(step.prefix, error);
+    }
     // Any other failure, EEXIST among them, is judged by entering it.
     WalkedDirectory next;
     if (int entered = enter_walked_directory(current, step.name.c_str(), prefix, next); entered)
@@ -256,7 +262,7 @@ int home_directory_present(const char *path)
     return home_directory_present_with(path, PATH_SEPARATOR);
 }
 
-int make_home_directory_with(const char *path, char separator)
+int make_home_directory_with(const char *path, char separator, MadeDirectories *made)
 {
     if (path == nullptr)
         return 0;
@@ -269,15 +275,42 @@ int make_home_directory_with(const char *path, char separator)
     std::string work = with_trailing_backslash_with(path, separator);
     WalkedDirectory current;
     int root_error = open_walk_root(current, walk_root(work, separator).c_str());
-    for (const WalkStep &step : walk_steps(work, separator))
-        if (make_one_directory(current, step, root_error) == 0)
+    MadeDirectories walk;
+    for (const WalkStep &step : walk_steps(work, separator)) {
+        if (make_one_directory(current, step, root_error, walk) == 0) {
+            remove_made_directories(walk);
             return 0;
+        }
+    }
+    if (made != nullptr)
+        for (MadeDirectories::Made &step : walk.made)
+            made->made.push_back(std::move(step));
     return 1;
 }
 
-int make_home_directory(const char *path)
+int make_home_directory(const char *path, MadeDirectories *made)
 {
-    return make_home_directory_with(path, PATH_SEPARATOR);
+    return make_home_directory_with(path, PATH_SEPARATOR, made);
+}
+
+void remove_made_directories(MadeDirectories &made)
+{
+    for (auto step = made.made.rbegin(); step != made.made.rend(); ++step) {
+        const char *path = step->path.c_str();
+        if (int error = remove_walked_directory(step->parent, step->name.c_str(), path); error)
+            log_error("Cannot remove '%s', %s", path, std::strerror(error));
+        else
+            log_info("Removed '%s' Directory", path);
+    }
+    made.made.clear();
+}
+
+const char *home_directory_refusal(const char *path)
+{
+    int refusal = 0;
+    if (path == nullptr || classify(path, PATH_SEPARATOR, refusal) != HOME_REFUSED)
+        return nullptr;
+    return refusal_text(refusal);
 }
 
 const char *with_trailing_backslash_with(const char *path, char separator)

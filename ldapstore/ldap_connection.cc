@@ -92,6 +92,26 @@ DWORD read_password_file(const std::string &path, std::string &password,
     return NERR_Success;
 }
 
+// The largest reply message read: a group entry listing about a million
+// members. A length field above it is refused before anything is kept for
+// it, so that a hostile server cannot make this process reserve 2 GiB.
+constexpr ber_len_t REPLY_MESSAGE_MAX = 16 * 1024 * 1024;
+
+// libldap waits for a reply with a timed poll, but reads the rest of a
+// message that has begun in a blocking loop: a server that stops mid-message
+// held that read forever. Non-blocking, a read takes what has come and the
+// wait goes back to the poll, which keeps the timeout. Done once the TLS
+// handshake is over, since it leaves the socket blocking.
+void bound_reads(LDAP *ld)
+{
+    Sockbuf *socket = nullptr;
+    if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &socket) != LDAP_OPT_SUCCESS || socket == nullptr)
+        return;
+    ber_len_t most = REPLY_MESSAGE_MAX;
+    ber_sockbuf_ctrl(socket, LBER_SB_OPT_SET_MAX_INCOMING, &most);
+    ber_sockbuf_ctrl(socket, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1));
+}
+
 void set_timeouts(LDAP *ld)
 {
     struct timeval limit {state.timeout, 0};
@@ -156,6 +176,7 @@ int open_one(LdapLink &link, const std::string &uri, bool bind_service, bool &tl
             tls_refused = true;
         return result;
     }
+    bound_reads(link.ld);
     if (!bind_service)
         return result;
     berval credentials{static_cast<ber_len_t>(state.password.size()), state.password.data()};
@@ -219,13 +240,17 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
             link.index = i;
             return NERR_Success;
         }
+        // log_unreachable reads the errno that the failure left.
+        if (!tls_refused && ldap_unreachable(result)) {
+            log_unreachable(uri, result);
+            link.drop();
+            continue;
+        }
         std::string message = std::string(ldap_err2string(result)) + " " + diagnostic(link.ld);
         if (tls_refused) {
             log_error("directory %s: TLS refused: %s", uri.c_str(), message.c_str());
             status = NERR_InternalError;
             fault = "the directory at " + uri + " refused TLS: " + message;
-        } else if (ldap_unreachable(result)) {
-            log_info("directory %s: %s", uri.c_str(), message.c_str());
         } else {
             // A TLS or credential refusal is the configuration's fault; it
             // stays the answer unless a later server serves.
@@ -248,6 +273,16 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
 std::string ldap_last_fault()
 {
     return last_fault;
+}
+
+void log_unreachable(const std::string &server, int result)
+{
+    // liblber leaves ERANGE when a message's length passed the bound.
+    if (result == LDAP_SERVER_DOWN && errno == ERANGE)
+        log_error("directory %s: a reply of more than %lu bytes refused", server.c_str(),
+                  static_cast<unsigned long>(REPLY_MESSAGE_MAX));
+    else
+        log_info("directory %s: %s", server.c_str(), ldap_err2string(result));
 }
 
 int ldap_timeout_seconds()

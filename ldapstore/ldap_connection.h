@@ -34,8 +34,14 @@ void ldap_forget();
 
 // Connects to the first URI from first on that answers, bound as the
 // service identity when bind_service. ERROR_BAD_NETPATH when none answers
-// in time; NERR_InternalError (logged) for TLS or credential refusals.
+// in time; NERR_InternalError (logged) for TLS or credential refusals. On
+// the link no wait for a reply outlasts the timeout, even mid-message, and
+// a reply message over 16 MiB fails as LDAP_SERVER_DOWN before it is read.
 DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first = 0);
+
+// Logs why server stopped serving with result (an unreachable one), right
+// after the call that failed: a reply refused for its size is an ERROR.
+void log_unreachable(const std::string &server, int result);
 
 // The operation timeout, for the calls that wait for one result.
 int ldap_timeout_seconds();

@@ -52,6 +52,8 @@ int perform(const std::function<int(LDAP *)> &op)
     if (result != LDAP_SUCCESS)
         return result;
     result = op(service.ld);
+    if (ldap_unreachable(result))
+        log_unreachable(service.server, result);
     remember_message(service.ld);
     if (!ldap_unreachable(result))
         return result;

@@ -5,9 +5,6 @@
 
 #include "platform/account_backend.h"
 
-// A logon that found no server to ask.
-constexpr DWORD ERROR_NO_LOGON_SERVERS = 1311;
-
 // What an operation was aimed at: a missing account is the caller's fault,
 // a missing base the configuration's.
 enum class LdapTarget {

@@ -3,13 +3,36 @@
 #include <cstdio>
 #include <cstring>
 
-void flatten_line_breaks(char *text)
+namespace {
+
+// A C1 control (U+0080 to U+009F) in UTF-8: 0xC2 and a byte 0x80 to 0x9F.
+// U+009B alone is a CSI to many terminals. (On a Windows code page other
+// than UTF-8 the pair is two rare signs, flattened all the same.)
+bool is_c1_control(const char *c)
 {
-    for (char *c = text; *c != '\0'; ++c) {
+    auto lead = static_cast<unsigned char>(c[0]);
+    auto next = static_cast<unsigned char>(c[1]);
+    return lead == 0xC2 && next >= 0x80 && next <= 0x9F;
+}
+
+}  // namespace
+
+std::size_t flatten_line_breaks(char *text)
+{
+    char *out = text;
+    for (const char *c = text; *c != '\0'; ++c) {
         auto byte = static_cast<unsigned char>(*c);
-        if ((byte < 0x20 || byte == 0x7F) && !(byte == '\n' && c[1] == '\0'))
-            *c = ' ';
+        if (is_c1_control(c)) {
+            *out++ = ' ';
+            ++c;
+        } else if ((byte < 0x20 || byte == 0x7F) && !(byte == '\n' && c[1] == '\0')) {
+            *out++ = ' ';
+        } else {
+            *out++ = *c;
+        }
     }
+    *out = '\0';
+    return static_cast<std::size_t>(out - text);
 }
 
 std::size_t format_line(char *buffer, const char *format, va_list arguments)
@@ -28,6 +51,5 @@ std::size_t format_line(char *buffer, const char *format, va_list arguments)
         // its own.
         buffer[length - 1] = '\n';
     }
-    flatten_line_breaks(buffer);
-    return length;
+    return flatten_line_breaks(buffer);
 }

@@ -31,6 +31,8 @@ TEST(FormatLine, InnerControlCharactersBecomeSpaces)
     EXPECT_EQ(formatted("%s", "a\r\nb\rc\n"), "a  b c\n");
     // An escape sequence would steer the terminal the log is read on.
     EXPECT_EQ(formatted("%s", "\x1b[2Jx\ty\x7f\x01\xc3\xa9"), " [2Jx y  \xc3\xa9\n");
+    // U+009B is a CSI too; U+00A0 is no control.
+    EXPECT_EQ(formatted("%s", "\xc2\x9b" "2J\xc2\x80\xc2\xa0"), " 2J \xc2\xa0\n");
 }
 
 TEST(FormatLine, LongTextIsCutAtTheBoundAndStillEndsTheLine)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "tests/process_state.h"
@@ -146,6 +147,24 @@ TEST_F(TraceLog, NewFileIsPrivateAndALinkIsNotFollowed)
     EXPECT_EQ(open_log_file(nullptr, "planted.log"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("-DEAD Unable to create log file", 0),
               0u);
+    EXPECT_EQ(read_file("target"), "");
+}
+
+// A FIFO, read or not (its open once hung), and a second name of another
+// file are refused at once; neither gets a line.
+TEST_F(TraceLog, OnlyARegularFileOfOneNameIsAppendedTo)
+{
+    write_file("target", "");
+    ASSERT_EQ(link("target", "hard.log") + mkfifo("read.log", 0600) + mkfifo("unread.log", 0600), 0);
+    int reader = open("read.log", O_RDONLY | O_NONBLOCK);
+    for (const char *name : {"hard.log", "read.log", "unread.log"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(open_log_file(nullptr, name), 0) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStdout().find("-DEAD Unable"), 0u) << name;
+    }
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0);
+    close(reader);
     EXPECT_EQ(read_file("target"), "");
 }
 

@@ -74,24 +74,32 @@ std::string fold_name(std::string_view name)
     return folded;
 }
 
-bool name_is_valid(std::string_view name)
+namespace {
+
+// A C0, DEL or C1 character anywhere in the text.
+bool has_control_character(std::string_view text)
 {
-    if (name.empty() || !text_member_is_valid(name))
-        return false;
     std::size_t position = 0;
-    while (position < name.size()) {
-        auto byte = static_cast<unsigned char>(name[position]);
+    while (position < text.size()) {
+        auto byte = static_cast<unsigned char>(text[position]);
         if (byte < 0x80) {
             if (is_control(byte))
-                return false;
+                return true;
             ++position;
             continue;
         }
         bool valid = true;
-        if (is_control(decode_utf8(name, &position, &valid)))
-            return false;
+        if (is_control(decode_utf8(text, &position, &valid)))
+            return true;
     }
-    return true;
+    return false;
+}
+
+}  // namespace
+
+bool name_is_valid(std::string_view name)
+{
+    return !name.empty() && text_member_is_valid(name) && !has_control_character(name);
 }
 
 bool text_member_is_valid(std::string_view text)
@@ -123,7 +131,7 @@ bool has_byte_of(std::string_view text, std::string_view refused)
 bool value_is_storable(std::string_view text)
 {
     return text.size() <= REPLY_VALUE_BYTES_MAX && text_member_is_valid(text) &&
-           !has_byte_of(text, "\"");
+           !has_control_character(text) && text.find('"') == std::string_view::npos;
 }
 
 bool name_is_addressable(std::string_view name)

@@ -38,7 +38,8 @@ constexpr std::size_t REPLY_VALUE_BYTES_MAX = 510;
 
 // A home directory, comment or script path that a reply carries whole and
 // that cannot end its quoted field early: a valid text member of at most
-// REPLY_VALUE_BYTES_MAX bytes without '"' or a C0 or DEL character.
+// REPLY_VALUE_BYTES_MAX bytes without '"' or a control character (C0, DEL,
+// C1). Replies leave out a stored value that breaks this rule.
 bool value_is_storable(std::string_view text);
 // A name for a new account that the line protocol can address: a valid
 // name of at most REPLY_VALUE_BYTES_MAX bytes without a space, '"' or '='.

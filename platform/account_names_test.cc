@@ -63,6 +63,7 @@ TEST(AccountNames, ValidNamesAreNonEmptyShortAndFreeOfControls)
     EXPECT_FALSE(name_is_valid("a\x1f"));
     EXPECT_FALSE(name_is_valid("a\x7f"));
     EXPECT_FALSE(name_is_valid("a\xC2\x9F"));  // U+009F
+    EXPECT_FALSE(value_is_storable("a\xC2\x9B"));  // nor may a stored value hold it
     EXPECT_FALSE(name_is_valid("a\xC0\xAF"));  // overlong '/'
     // 128 characters outside the BMP are 256 UTF-16 units.
     std::string astral;

@@ -60,6 +60,21 @@ int set_walked_directory_mode(const WalkedDirectory &directory, const char *, un
     return error_of(fchmod(directory.handle, static_cast<mode_t>(mode)));
 }
 
+int copy_walked_directory(const WalkedDirectory &directory, WalkedDirectory &copy)
+{
+    int handle = fcntl(directory.handle, F_DUPFD_CLOEXEC, 0);
+    if (handle < 0)
+        return errno;
+    copy = WalkedDirectory{};
+    copy.handle = handle;
+    return 0;
+}
+
+int remove_walked_directory(const WalkedDirectory &parent, const char *name, const char *)
+{
+    return error_of(unlinkat(parent.handle, name, AT_REMOVEDIR));
+}
+
 int create_probe_file(const WalkedDirectory &parent, const char *name, const char *)
 {
     int handle = openat(parent.handle, name,

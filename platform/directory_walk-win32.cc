@@ -44,6 +44,16 @@ int set_walked_directory_mode(const WalkedDirectory &, const char *, unsigned)
     return 0;
 }
 
+int copy_walked_directory(const WalkedDirectory &, WalkedDirectory &)
+{
+    return 0;
+}
+
+int remove_walked_directory(const WalkedDirectory &, const char *, const char *path)
+{
+    return _rmdir(path) == 0 ? 0 : errno;
+}
+
 int create_probe_file(const WalkedDirectory &, const char *, const char *path)
 {
     std::FILE *file = open_file(path, "wx");

@@ -41,6 +41,12 @@ int enter_walked_directory(const WalkedDirectory &parent, const char *name, cons
 // Gives a directory the walk created exactly mode, whatever the umask.
 int set_walked_directory_mode(const WalkedDirectory &directory, const char *path, unsigned mode);
 
+// Another hold on the same directory, which outlives the walk.
+int copy_walked_directory(const WalkedDirectory &directory, WalkedDirectory &copy);
+
+// Removes the directory when it is empty (ENOTEMPTY or EEXIST otherwise).
+int remove_walked_directory(const WalkedDirectory &parent, const char *name, const char *path);
+
 // Creates an empty file only when nothing of that name is there, never
 // through a link (EEXIST otherwise), and closes it.
 int create_probe_file(const WalkedDirectory &parent, const char *name, const char *path);

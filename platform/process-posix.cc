@@ -35,7 +35,9 @@ std::FILE *open_file(const char *path, const char *mode)
 
 namespace {
 
-constexpr int LOG_FLAGS = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+// O_NONBLOCK: a FIFO planted in the log's place must not hold the open
+// (nor any write); it is refused below like any file that is not regular.
+constexpr int LOG_FLAGS = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 int open_log_descriptor(const char *path)
 {
@@ -50,12 +52,28 @@ int open_log_descriptor(const char *path)
     return open(path, LOG_FLAGS);
 }
 
+// Only a regular file of one name is appended to: a second hard link would
+// let whoever made it have the log written into a file of their choice.
+int refuse_odd_file(int handle)
+{
+    struct stat status;
+    int error = fstat(handle, &status) != 0 ? errno
+                : !S_ISREG(status.st_mode)  ? EINVAL
+                : status.st_nlink != 1      ? EMLINK
+                                            : 0;
+    if (error == 0)
+        return handle;
+    close(handle);
+    errno = error;
+    return -1;
+}
+
 }  // namespace
 
 std::FILE *open_log_stream(const char *path)
 {
     int handle = open_log_descriptor(path);
-    if (handle < 0)
+    if (handle < 0 || (handle = refuse_odd_file(handle)) < 0)
         return nullptr;
     std::FILE *file = fdopen(handle, "a");
     if (file == nullptr) {

@@ -22,7 +22,9 @@ std::FILE *open_file(const char *path, const char *mode);
 
 // Opens the trace log for appending, creating it readable by its owner
 // only; an existing file keeps its mode. On POSIX a symbolic link in its
-// place is refused (ELOOP).
+// place is refused (ELOOP), and so are a FIFO without a reader (ENXIO),
+// anything else that is no regular file (EINVAL) and a file with a second
+// hard link (EMLINK); the open never waits.
 std::FILE *open_log_stream(const char *path);
 
 // A write beyond the file size limit then fails with EFBIG instead of

@@ -136,6 +136,18 @@ TEST_F(AccountCommands, RefusedSetChangesNothing)
                           "+OK bob config 0 comment=\"kept\"", "+OK"}));
 }
 
+// A set refused (a home past 256 characters) takes back what it made.
+TEST_F(AccountCommands, RefusedSetRemovesTheDirectoriesItMade)
+{
+    std::string kept = directory.file("kept"), home = kept + "/new/" + std::string(250, 'v');
+    std::filesystem::create_directory(kept);
+    Lines out = replies("set longv250 Pass12345 home=" + home + "\nset bob pw\nset bob (NULL) home=" +
+                        home + "\n");
+    EXPECT_EQ(out, (Lines{"-ERR Home directory invalid.", "+OK bob added to database.",
+                          "-ERR Home directory invalid.", "+OK"}));
+    EXPECT_TRUE(std::filesystem::is_empty(kept));
+}
+
 TEST_F(AccountCommands, MissingHomeParentWritesNoAccount)
 {
     std::string link = directory.file("gone");
@@ -157,8 +169,9 @@ TEST_F(AccountCommands, HostSetting)
 
     configure("host ELSEWHERE\n");
     out = replies("lookup bob\nsearch *\ndel bob\n");
-    EXPECT_EQ(out, (Lines{"-ERR User bob not found.", "-ERR 53:Unknown error occurred.",
-                          "-ERR 53:Unknown error occurred.", "+OK"}));
+    EXPECT_EQ(out, (Lines{"-ERR 1311:Unknown error has occurred.",
+                          "-ERR 53:Unknown error occurred.", "-ERR 53:Unknown error occurred.",
+                          "+OK"}));
     EXPECT_TRUE(log_has(log(), "INFO", "Host does not start with \\\\, so changed to (\\\\ELSEWHERE)"));
 }
 

@@ -36,6 +36,9 @@ void expect_every_command_refused(const Lines &out)
         EXPECT_EQ(out[i].find("config 0"), std::string::npos) << out[i];
     }
     EXPECT_EQ(out[COMMAND_COUNT], "+OK Lodgate version 1.0i");
+    // A daemon bounces the mail on "not found": lookup answers the fault as
+    // check does.
+    EXPECT_EQ(out[6], out[4]);
 }
 
 struct DatabaseFaults : testing::Test {

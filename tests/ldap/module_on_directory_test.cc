@@ -2,10 +2,14 @@
 // lodgate reads the ldap keys and hands the run to lodgate-ldap.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "accounts/reply_table.h"
 #include "tests/e2e/harness.h"
@@ -41,6 +45,29 @@ struct ModuleSite {
                              input, output ? output : &ignored);
     }
 };
+
+// A directory that stops mid-answer, for 15 s: it reads a request (answers
+// a bind first when answer_bind, and reads the next) and sends head, the
+// first bytes of a reply that never comes. Its pid; its port in port.
+pid_t stalled_directory(const std::string &head, bool answer_bind, int &port)
+{
+    int listener = silent_listener(port);
+    pid_t pid = fork();
+    if (pid != 0) {
+        close(listener);
+        return pid;
+    }
+    alarm(15);
+    char in[4096];
+    const char BOUND[] = "\x30\x0c\x02\x01\x01\x61\x07\x0a\x01\x00\x04\x00\x04\x00";
+    for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0;) {
+        bool asked = read(fd, in, sizeof in) > 0 &&
+                     (!answer_bind || (write(fd, BOUND, 14) == 14 && read(fd, in, sizeof in) > 0));
+        if (asked && write(fd, head.data(), head.size()) < 0)
+            break;
+    }
+    _exit(0);
+}
 
 bool is_ok(const std::vector<std::string> &lines)
 {
@@ -91,10 +118,36 @@ TEST(ModuleOnDirectory, UnansweringServerGivesNoLogonServersAfterTheTimeout)
     int silent = silent_listener(port);
     ModuleSite site(*server, "ldap://127.0.0.1:" + std::to_string(port) + "/", 1);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(site.replies("check alice x\n"),
-              std::vector<std::string>{"-ERR 1311:Unknown error has occurred."});
+    EXPECT_EQ(site.replies("check alice x\nlookup alice\n"),  // never "not found"
+              std::vector<std::string>(2, "-ERR 1311:Unknown error has occurred."));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
     close(silent);
+}
+
+// 8 bytes of a 1,000-byte bindResponse, in the service bind or in the next
+// operation, hold no command past the timeout; a 2 GiB length is refused
+// before it is read.
+TEST(ModuleOnDirectory, ServerThatStopsMidAnswerHoldsNoCommand)
+{
+    auto server = start_slapd();
+    ASSERT_NE(server, nullptr);
+    const std::string THOUSAND("\x30\x82\x03\xe8\x02\x01\x01\x61", 8);
+    const std::string TWO_GIB("\x30\x84\x7f\xff\xff\xff\x02\x01", 8);
+    for (auto [head, answer_bind, timeout] : {std::tuple(THOUSAND, false, 1),
+                                               std::tuple(THOUSAND, true, 1),
+                                               std::tuple(TWO_GIB, false, 20)}) {
+        int port = 0;
+        pid_t stalled = stalled_directory(head, answer_bind, port);
+        ModuleSite site(*server, "ldap://127.0.0.1:" + std::to_string(port) + "/", timeout);
+        for (const char *command : {"check a x", "lookup a", "search *", "set a Pass-1", "del a"}) {
+            auto started = std::chrono::steady_clock::now();
+            std::vector<std::string> out = site.replies(std::string(command) + "\n");
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+            EXPECT_EQ(out.size() == 1 ? out[0][0] : '?', '-') << command;
+        }
+        kill(stalled, SIGKILL);
+        waitpid(stalled, nullptr, 0);
+    }
 }
 
 TEST(ModuleOnDirectory, AdministrationWorksThroughTheDirectory)
