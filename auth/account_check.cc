@@ -9,6 +9,7 @@
 #include "protocol/replies.h"
 #include "config/host.h"
 #include "log/trace_log.h"
+#include "platform/account_names.h"
 #include "platform/account_service.h"
 #include "platform/account_stores.h"
 #include "platform/last_error.h"
@@ -90,7 +91,11 @@ AccountAnswer read_account(WideText &user, const char *user_word, const ReplyTab
     reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
     AccountAnswer found = answer(AUTH_OK, "");
     found.name = *name;
+    // A home that a reply would leave out is not handed to the mail server
+    // either (the reply's trace line says why).
     found.home = narrow_member(info.user_info()->usri1_home_dir);
+    if (found.home && !value_is_storable(*found.home))
+        found.home.reset();
     return found;
 }
 
