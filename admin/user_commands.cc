@@ -168,18 +168,25 @@ int add(const AdminWords &words, const AdminOptions &options)
     if (read_password(options, secret) != ADMIN_OK)
         return ADMIN_FAILED;
     DWORD member = 0;
+    // The account and its group are one change, as the module's set makes
+    // them: a failure or a kill halfway leaves no account that logs on.
+    admin_store->begin_change();
     DWORD status = admin_store->insert_account(account, StorePassword{secret.text(), nullptr},
                                                &member);
+    // New accounts join the same group as those the module creates.
+    const char *group = settings.group ? settings.group->c_str() : DEFAULT_GROUP;
+    DWORD joined = status == NERR_Success ? admin_store->add_group_members(group, {account.name})
+                                          : NERR_Success;
+    DWORD ended = admin_store->end_change(status == NERR_Success && joined == NERR_Success);
     if (status == ERROR_INVALID_PARAMETER)
         return admin_fail(ADMIN_FAILED, "%s: %s", account.name.c_str(), admin_member_text(member));
     if (status != NERR_Success)
         return service_fail(status, account.name);
-    // New accounts join the same group as those the module creates.
-    const char *group = settings.group ? settings.group->c_str() : DEFAULT_GROUP;
-    status = admin_store->add_group_members(group, {account.name});
-    if (status != NERR_Success)
-        return admin_fail(ADMIN_FAILED, "%s: added, but not to group %s: %s",
-                          account.name.c_str(), group, admin_status_text(status));
+    if (joined != NERR_Success)
+        return admin_fail(ADMIN_FAILED, "%s: not added: group %s: %s", account.name.c_str(),
+                          group, admin_status_text(joined));
+    if (ended != NERR_Success)
+        return service_fail(ended, account.name);
     if (!options.tsv)
         std::printf("added %s\n", account.name.c_str());
     return ADMIN_OK;

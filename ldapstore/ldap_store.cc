@@ -224,6 +224,7 @@ void ldap_store_close()
     ldap_forget();
     ldap_store.in_change = false;
     ldap_store.change.clear();
+    ldap_store.completion.clear();
 }
 
 DWORD ldap_store_find_account(std::string_view name, StoreAccount &account)
@@ -296,19 +297,34 @@ DWORD ldap_store_begin_change()
 {
     ldap_store.in_change = true;
     ldap_store.change.clear();
+    ldap_store.completion.clear();
     return NERR_Success;
 }
 
 DWORD ldap_store_end_change(bool keep)
 {
+    DWORD status = keep ? complete_change() : NERR_Success;
     if (!keep)
         run_undo(ldap_store.change);
     ldap_store.in_change = false;
     ldap_store.change.clear();
-    return NERR_Success;
+    ldap_store.completion.clear();
+    return status;
 }
 
 }  // namespace
+
+DWORD complete_change()
+{
+    for (const UndoStep &step : ldap_store.completion) {
+        int result = ldap_modify_entry(step.dn, step.changes);
+        if (result != LDAP_SUCCESS) {
+            run_undo(ldap_store.change);
+            return ldap_code(result, LdapTarget::ACCOUNT);
+        }
+    }
+    return NERR_Success;
+}
 
 void keep_undo(UndoLog &undo)
 {

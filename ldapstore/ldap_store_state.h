@@ -16,6 +16,10 @@ struct LdapStoreState {
     const LdapSchema *schema = nullptr;
     bool in_change = false;
     UndoLog change;  // of the open change, undone when it ends without keep
+    // Writes that make the change's new accounts usable (their passwords),
+    // made last when it ends with keep: a change cut short by a kill leaves
+    // no account that checks a password without its groups.
+    UndoLog completion;
 };
 extern LdapStoreState ldap_store;
 
@@ -40,6 +44,9 @@ DWORD find_account_entry(std::string_view name, LdapEntry &entry, bool with_pass
 DWORD read_account_entry(const LdapEntry &entry, StoreAccount &account);
 // Hands a finished write's undo steps to the open change, if any.
 void keep_undo(UndoLog &undo);
+// Makes the last writes of the open change: NERR_Success, or the fault of
+// the first that failed, after the whole change is undone.
+DWORD complete_change();
 
 DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword &password,
                                 DWORD *parm_err);

@@ -200,8 +200,15 @@ DWORD add_account(const StoreAccount &account, const std::string &password, Undo
     std::string dn = std::string(schema().rdn) + "=" + escape_dn_value(account.name) + "," +
                      ldap_store.settings.user_base;
     std::vector<LdapChange> attributes = {{LDAP_MOD_ADD, "objectClass", {}},
-                                          {LDAP_MOD_ADD, schema().naming, {account.name}},
-                                          {LDAP_MOD_ADD, schema().password, {password}}};
+                                          {LDAP_MOD_ADD, schema().naming, {account.name}}};
+    // In a change, the password comes last, once the groups are joined: an
+    // entry without one checks no password. AD takes a new account only
+    // with its password, and keeps it disabled until the flags say so.
+    if (ldap_store.in_change && schema().crypt_passwords)
+        ldap_store.completion.push_back(
+            {UndoStep::MODIFY, dn, {{LDAP_MOD_REPLACE, schema().password, {password}}}});
+    else
+        attributes.push_back({LDAP_MOD_ADD, schema().password, {password}});
     for (const char *const *c = schema().new_account_classes; *c != nullptr; ++c)
         attributes[0].values.push_back(*c);
     if (schema().crypt_passwords) {
@@ -243,6 +250,20 @@ DWORD leave_groups(const std::string &member, UndoLog &undo)
                               undo);
     }
     return status;
+}
+
+// A deletion takes the password first: cut short, it leaves an entry that
+// checks no password, which the next set or del of its name removes.
+DWORD stop_password(const LdapEntry &whole, UndoLog &undo)
+{
+    const std::vector<std::string> *password = whole.find(schema().password);
+    if (!schema().crypt_passwords || password == nullptr)
+        return NERR_Success;
+    int result = ldap_modify_entry(whole.dn, {{LDAP_MOD_DELETE, schema().password, {}}});
+    if (result != LDAP_SUCCESS)
+        return ldap_code(result, LdapTarget::ACCOUNT);
+    undo.push_back({UndoStep::MODIFY, whole.dn, {{LDAP_MOD_REPLACE, schema().password, *password}}});
+    return NERR_Success;
 }
 
 DWORD finish(DWORD status, UndoLog &undo)
@@ -317,7 +338,9 @@ DWORD ldap_store_delete_account(std::string_view name)
         return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
                          LdapTarget::ACCOUNT);
     UndoLog undo;
-    status = leave_groups(member_value(entry), undo);
+    status = stop_password(whole.front(), undo);
+    if (status == NERR_Success)
+        status = leave_groups(member_value(entry), undo);
     if (status == NERR_Success) {
         result = ldap_delete_entry(entry.dn);
         status = ldap_code(result, LdapTarget::ACCOUNT);
