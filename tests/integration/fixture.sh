@@ -137,7 +137,7 @@ expect_mail() {
     local answer
     answer=$(client "${@:2}" 2>&1) || true
     [[ "$answer" == "$1"* ]] ||
-        fail "${*:2:4}: $answer, expected $1 (log: $(tail -3 "$work/dovecot.log"))"
+        fail "${*:2:4}: $answer, expected $1 (logs: $(tail -n 3 "$work"/*.log))"
 }
 
 # The directory site of the README: a provider loaded with slapadd, and
