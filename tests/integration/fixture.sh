@@ -156,7 +156,7 @@ start_slapd() {  # name [provider uri]
         printf 'moduleload %s\n' back_mdb back_ldap ppolicy syncprov
         echo "pidfile $dir/slapd.pid"
         [ -z "${2:-}" ] || printf '%s\n' "overlay chain" "chain-uri $2" \
-            "chain-idassert-bind bindmethod=simple binddn=$slapd_root credentials=root-secret mode=none" \
+            "chain-idassert-bind bindmethod=simple binddn=$slapd_root credentials=root-secret mode=self" \
             "chain-return-error TRUE"
         printf '%s\n' "database mdb" "suffix $slapd_suffix" "rootdn $slapd_root" \
             "rootpw root-secret" "directory $dir/db" "index uid,cn,memberUid eq" \
