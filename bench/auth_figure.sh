@@ -10,7 +10,8 @@ samples=31
 [ "${4:-}" = --smoke ] && samples=5
 
 skip() { echo "lodgate-auth figure skipped: $*"; exit 0; }
-command -v dovecot >/dev/null && command -v doveadm >/dev/null || skip "Dovecot is not installed"
+command -v dovecot >/dev/null && command -v doveadm >/dev/null && [ -x /usr/lib/dovecot/imap ] ||
+    skip "Dovecot with dovecot-imapd is not installed"
 [ "$(id -u)" -eq 0 ] || skip "a private Dovecot needs root"
 getent passwd lodgate >/dev/null ||
     adduser --system --group --home /var/lib/lodgate --no-create-home --quiet lodgate
