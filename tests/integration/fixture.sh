@@ -83,51 +83,27 @@ use_auth_config() {
 
 # A private Dovecot (IMAP, POP3, LMTP on free ports) around the shipped
 # example, with only the program's path replaced; $1 is added to its main
-# configuration.
+# configuration. With ssl = no the imaps and pop3s listeners stay closed.
 start_dovecot() {
     imap_port=$(free_port) pop3_port=$(free_port) lmtp_port=$(free_port)
     mkdir -p "$work/dovecot" "$work/mail"
     chown vmail:vmail "$work/mail"
-    sed "s|/usr/sbin/lodgate-auth|$auth|" "$examples/dovecot-auth-lodgate.conf" \
-        >"$work/dovecot/auth-lodgate.conf.ext"
-    cat >"$work/dovecot/dovecot.conf" <<CONF
-base_dir = $work/dovecot/run
-state_dir = $work/dovecot/state
-log_path = $work/dovecot.log
-protocols = imap pop3 lmtp
-listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
-auth_failure_delay = 0
-# A sanitizer build reserves far more address space than the 256M default.
-default_vsz_limit = 0
-mail_home = $work/mail/%Ln
-mail_location = maildir:~/Maildir
-service imap-login {
-  inet_listener imap {
-    port = $imap_port
-  }
-  inet_listener imaps {
-    port = 0
-  }
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = $pop3_port
-  }
-  inet_listener pop3s {
-    port = 0
-  }
-}
-service lmtp {
-  inet_listener lmtp {
-    address = 127.0.0.1
-    port = $lmtp_port
-  }
-}
-${1:-}
-!include auth-lodgate.conf.ext
-CONF
+    sed "s|/usr/sbin/lodgate-auth|$auth|" "$examples/dovecot-auth-lodgate.conf" >"$work/dovecot/auth.conf.ext"
+    local service listener
+    {
+        printf '%s\n' "base_dir = $work/dovecot/run" "state_dir = $work/dovecot/state" \
+            "log_path = $work/dovecot.log" "protocols = imap pop3 lmtp" "listen = 127.0.0.1" "ssl = no" \
+            "disable_plaintext_auth = no" "auth_failure_delay = 0" "mail_home = $work/mail/%Ln" \
+            "mail_location = maildir:~/Maildir" "${1:-}"
+        # A sanitizer build reserves far more address space than the 256M default.
+        echo "default_vsz_limit = 0"
+        for service in imap-login:imap pop3-login:pop3 lmtp:lmtp; do
+            listener=${service#*:}_port
+            printf '%s\n' "service ${service%:*} {" "inet_listener ${service#*:} {" \
+                "address = 127.0.0.1" "port = ${!listener}" "}" "}"
+        done
+        echo "!include auth.conf.ext"
+    } >"$work/dovecot/dovecot.conf"
     dovecot -F -c "$work/dovecot/dovecot.conf" &
     daemon_pids+=($!)
     wait_port "$imap_port"
@@ -136,55 +112,48 @@ CONF
 expect_mail() {
     local answer
     answer=$(client "${@:2}" 2>&1) || true
-    [[ "$answer" == "$1"* ]] ||
-        fail "${*:2:4}: $answer, expected $1 (logs: $(tail -n 3 "$work"/*.log))"
+    [[ "$answer" == "$1"* ]] || fail "${*:2:4}: $answer, expected $1 (logs: $(tail -n 3 "$work"/*.log))"
 }
 
-# The directory site of the README: a provider loaded with slapadd, and
-# consumers that forward failed binds to it; each converted to cn=config
-# with slaptest and served from there.
+# The README's directory site: a provider loaded with slapadd, consumers that
+# forward their failed binds to it; each converted to cn=config by slaptest.
 slapd_suffix=dc=lodgate,dc=test
-slapd_root=cn=admin,$slapd_suffix
 start_slapd() {  # name [provider uri]
-    local dir="$work/$1" port
+    local dir="$work/$1" port root="cn=admin,$slapd_suffix" tree=/dev/null gid=544 entry
     port=$(free_port)
     mkdir -p "$dir/db" "$dir/slapd.d"
     {
         printf 'include /etc/ldap/schema/%s.schema\n' core cosine nis inetorgperson
-        echo "include $examples/../ldap/lodgate.schema"
-        printf 'modulepath /usr/lib/ldap\n'
-        printf 'moduleload %s\n' back_mdb back_ldap ppolicy syncprov
-        echo "pidfile $dir/slapd.pid"
-        [ -z "${2:-}" ] || printf '%s\n' "overlay chain" "chain-uri $2" \
-            "chain-idassert-bind bindmethod=simple binddn=$slapd_root credentials=root-secret mode=self" \
-            "chain-return-error TRUE"
-        printf '%s\n' "database mdb" "suffix $slapd_suffix" "rootdn $slapd_root" \
-            "rootpw root-secret" "directory $dir/db" "index uid,cn,memberUid eq" \
+        printf '%s\n' "include $examples/../ldap/lodgate.schema" "modulepath /usr/lib/ldap" \
+            "moduleload back_mdb" "moduleload back_ldap" "moduleload ppolicy" "moduleload syncprov"
+        [ -z "${2:-}" ] || printf '%s\n' "overlay chain" "chain-uri $2" "chain-return-error TRUE" \
+            "chain-idassert-bind bindmethod=simple binddn=$root credentials=root-secret mode=self"
+        printf '%s\n' "database mdb" "suffix $slapd_suffix" "rootdn $root" "rootpw root-secret" \
+            "directory $dir/db" "index uid,cn,memberUid eq" \
             "access to attrs=userPassword by dn.exact=cn=lodgate,$slapd_suffix manage by self write by anonymous auth by * none" \
             "access to * by dn.exact=cn=lodgate,$slapd_suffix manage by * read"
-        [ -z "${2:-}" ] || printf '%s\n' "syncrepl rid=001 provider=$2 type=refreshAndPersist searchbase=$slapd_suffix bindmethod=simple binddn=$slapd_root credentials=root-secret retry=\"1 +\"" \
+        [ -z "${2:-}" ] || printf '%s\n' \
+            "syncrepl rid=001 provider=$2 type=refreshAndPersist searchbase=$slapd_suffix bindmethod=simple binddn=$root credentials=root-secret retry=\"1 +\"" \
             "updateref $2"
         printf '%s\n' "overlay ppolicy" "ppolicy_default cn=default,$slapd_suffix" ppolicy_use_lockout
         if [ -n "${2:-}" ]; then echo ppolicy_forward_updates; else echo "overlay syncprov"; fi
     } >"$dir/slapd.conf"
-    local tree=/dev/null
     if [ -z "${2:-}" ]; then
         tree="$dir/tree.ldif"
         {
             printf 'dn: %s\nobjectClass: dcObject\nobjectClass: organization\ndc: lodgate\no: lodgate\n\n' "$slapd_suffix"
             printf 'dn: cn=lodgate,%s\nobjectClass: organizationalRole\nobjectClass: simpleSecurityObject\ncn: lodgate\nuserPassword: service-secret\n\n' "$slapd_suffix"
             printf 'dn: cn=default,%s\nobjectClass: organizationalRole\nobjectClass: pwdPolicy\ncn: default\npwdAttribute: userPassword\n\n' "$slapd_suffix"
-            for ou in people groups; do
-                printf 'dn: ou=%s,%s\nobjectClass: organizationalUnit\nou: %s\n\n' $ou "$slapd_suffix" $ou
+            for entry in people groups; do
+                printf 'dn: ou=%s,%s\nobjectClass: organizationalUnit\nou: %s\n\n' $entry "$slapd_suffix" $entry
             done
-            local gid=544
-            for group in Administrators Users Guests; do
+            for entry in Administrators Users Guests; do
                 printf 'dn: cn=%s,ou=groups,%s\nobjectClass: posixGroup\ncn: %s\ngidNumber: %s\n\n' \
-                    $group "$slapd_suffix" $group $((gid++))
+                    $entry "$slapd_suffix" $entry $((gid++))
             done
         } >"$tree"
     fi
-    slapadd -f "$dir/slapd.conf" -l "$tree" >/dev/null 2>&1 || fail "slapadd of $1 failed"
+    slapadd -f "$dir/slapd.conf" -l "$tree" >"$dir/slapadd.log" 2>&1 || fail "slapadd of $1: $(cat "$dir/slapadd.log")"
     slaptest -Q -f "$dir/slapd.conf" -F "$dir/slapd.d" || fail "slaptest of $1 failed"
     slapd -d 0 -h "ldap://127.0.0.1:$port/" -F "$dir/slapd.d" 2>"$dir/slapd.log" &
     daemon_pids+=($!)
@@ -193,7 +162,7 @@ start_slapd() {  # name [provider uri]
 }
 # A lodgate.ini for the directory reached through these URIs.
 directory_config() {
-    [ -e "$work/db/bind-password" ] || { echo service-secret >"$work/db/bind-password"; chmod 0600 "$work/db/bind-password"; }
+    [ -e "$work/db/bind-password" ] || (umask 077 && echo service-secret >"$work/db/bind-password")
     printf '%s\n' "account_service ldap" "ldap_uri $*" "ldap_user_base ou=people,$slapd_suffix" \
         "ldap_group_base ou=groups,$slapd_suffix" "ldap_bind_dn cn=lodgate,$slapd_suffix" \
         "ldap_bind_password_file $work/db/bind-password" "ldap_tls none" \

@@ -1,20 +1,17 @@
 #!/usr/bin/env python3
-"""One login (or delivery) by a real client on 127.0.0.1, and what came of it.
-   mail_client.py imap|pop3|smtp-plain|smtp-login|lmtp PORT USER [PASSWORD]
-Prints "accepted" (with the number of messages in INBOX, for imap and pop3)
-or "refused" for a refused password or recipient; anything else (a
-temporary failure, an internal error after LOGIN) raises."""
+"""mail_client.py imap|pop3|smtp-plain|smtp-login|lmtp PORT USER [PASSWORD]
+One login (or delivery) by a real client on 127.0.0.1. Prints "accepted"
+(for imap and pop3 with the messages in INBOX) or "refused" for a refused
+password or recipient; anything else (a temporary failure, an internal
+error after LOGIN) raises."""
 import base64, imaplib, poplib, random, smtplib, socket, ssl, sys
-
-# Dovecot delays an address's logins after a failure: each client comes from
-# an address of its own.
-source = ".".join(["127"] + [str(random.randint(1, 254)) for _ in range(3)])
-real_connect = socket.create_connection
-socket.create_connection = lambda address, timeout=socket._GLOBAL_DEFAULT_TIMEOUT, _=None: \
-    real_connect(address, timeout, (source, 0))
 
 proto, port, user = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 password = sys.argv[4] if len(sys.argv) > 4 else ""
+# Dovecot delays an address's logins after a failure: each client has its own.
+source = (".".join(["127"] + [str(random.randint(1, 254)) for _ in range(3)]), 0)
+connect = socket.create_connection
+socket.create_connection = lambda address, timeout=None, _=None: connect(address, timeout, source)
 b64 = lambda text: base64.b64encode(text.encode()).decode()
 
 if proto == "imap":
@@ -28,7 +25,6 @@ if proto == "imap":
     status, count = client.select("INBOX")
     assert status == "OK", count
     print("accepted", int(count[0]))
-    client.logout()
 elif proto == "pop3":
     client = poplib.POP3("127.0.0.1", port)
     client.encoding = "utf-8"
@@ -39,19 +35,15 @@ elif proto == "pop3":
         assert refusal.args[0].startswith(b"-ERR [AUTH]"), refusal
         sys.exit(print("refused"))
     print("accepted", client.stat()[0])
-    client.quit()
 elif proto == "lmtp":
-    client = smtplib.LMTP("127.0.0.1", port)
     try:
-        client.sendmail("sender@example.org", [user], "Subject: test\r\n\r\nHello.\r\n")
+        smtplib.LMTP("127.0.0.1", port).sendmail("sender@example.org", [user], "Subject: test\r\n\r\nHi.\r\n")
         print("accepted")
     except smtplib.SMTPRecipientsRefused as refusal:
         assert refusal.recipients[user][0] == 550, refusal
         print("refused")
-    client.quit()
 else:
-    # AUTH is offered only after STARTTLS; smtplib's login() cannot send
-    # UTF-8, so the exchanges are written out.
+    # AUTH comes only after STARTTLS; smtplib's login() cannot send UTF-8.
     client = smtplib.SMTP("127.0.0.1", port)
     client.starttls(context=ssl._create_unverified_context())
     client.ehlo()
@@ -62,4 +54,3 @@ else:
         code, _ = client.docmd(b64(password)) if code == 334 else (code, _)
     assert code in (235, 535), code
     print("accepted" if code == 235 else "refused")
-    client.quit()
