@@ -18,4 +18,7 @@ endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm ${CMAKE_BINARY_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The programs go in stripped; their debug symbols go in
+# lodgate-dbgsym_*.ddeb beside the package (this strips them too).
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

@@ -77,11 +77,21 @@ file(GLOB LODGATE_AUTH_TESTS CONFIGURE_DEPENDS auth/*_test.cc)
 add_executable(auth_tests ${LODGATE_AUTH_TESTS})
 target_link_libraries(auth_tests PRIVATE lodgate_auth GTest::gtest_main)
 gtest_discover_tests(auth_tests DISCOVERY_MODE PRE_TEST)
-foreach(server dovecot saslauthd)
-    add_test(NAME auth_${server}
+# The directory's variant needs the lodgate-auth-ldap that lodgate-auth runs
+# from LODGATE_LIBEXECDIR; it says so and skips where they differ.
+if(TARGET lodgate-auth-ldap)
+    set(LODGATE_AUTH_LDAP_FILE $<TARGET_FILE:lodgate-auth-ldap>)
+endif()
+set(LODGATE_INTEGRATION_TESTS dovecot_sqlite dovecot_ldap postfix saslauthd)
+foreach(test ${LODGATE_INTEGRATION_TESTS})
+    string(REGEX REPLACE "_.*" "" server ${test})
+    string(REGEX MATCH "[a-z]*$" store ${test})
+    add_test(NAME auth_${test}
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/integration/${server}_test.sh
-            $<TARGET_FILE:lodgate-auth> $<TARGET_FILE:lodgate-admin> ${LODGATE_SYSCONFDIR})
-    # Both add the lodgate user when it is missing.
-    set_tests_properties(auth_${server} PROPERTIES SKIP_RETURN_CODE 77
+            $<TARGET_FILE:lodgate-auth> $<TARGET_FILE:lodgate-admin> ${LODGATE_SYSCONFDIR}
+            ${store} "${LODGATE_AUTH_LDAP_FILE}" "${LODGATE_LIBEXECDIR}")
+    # Each adds the lodgate user when it is missing and writes the system
+    # directory's lodgate_auth.ini.
+    set_tests_properties(auth_${test} PROPERTIES SKIP_RETURN_CODE 77
         RESOURCE_LOCK lodgate_system_user TIMEOUT 300)
 endforeach()

@@ -180,3 +180,53 @@ TEST(LdapStore, PasswordFileOthersCanReadIsRefused)
     chmod(settings.ldap.bind_password_file.c_str(), 0600);
     EXPECT_EQ(store.open(settings, open.fault), NERR_InternalError);  // no TLS beyond loopback
 }
+
+TEST(LdapStore, FailuresOnAConsumerCountTowardTheProvidersLockout)
+{
+    auto provider = server_with_tree();
+    ASSERT_NE(provider, nullptr);
+    ASSERT_EQ(ldap_root_change(*provider, "ldapmodify",
+                               std::string("dn: ") + SLAPD_POLICY_DN +
+                                   "\nchangetype: modify\nreplace: pwdMaxFailure\npwdMaxFailure: 3\n"
+                                   "-\nreplace: pwdLockout\npwdLockout: TRUE\n\n"),
+              0);
+    SlapdOptions replica;
+    replica.provider_uri = provider->uri;
+    replica.forward_failures = true;
+    auto consumer = start_slapd(replica);
+    ASSERT_NE(consumer, nullptr);
+    StoreSettings on_provider = slapd_store_settings(*provider, provider->uri, "ou=site");
+    StoreSettings consumer_first =
+        slapd_store_settings(*provider, consumer->uri + " " + provider->uri, "ou=site");
+    StoreAccount account;
+    DWORD error = 0;
+    // Each verdict once the consumer has what the provider holds.
+    auto verdict_after_sync = [&](const char *password, LogonVerdict want) {
+        LogonVerdict got = LogonVerdict::STORE_ERROR;
+        for (int i = 0; i < 40 && got != want; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            got = store.verify_logon("roamer", password, account, error);
+        }
+        return got;
+    };
+    {
+        OpenStore open(on_provider);
+        ASSERT_EQ(insert("roamer"), NERR_Success);
+    }
+    {
+        OpenStore open(consumer_first);
+        ASSERT_EQ(verdict_after_sync("wrong-1", LogonVerdict::WRONG), LogonVerdict::WRONG);
+        EXPECT_EQ(store.verify_logon("roamer", "wrong-2", account, error), LogonVerdict::WRONG);
+    }
+    {
+        OpenStore open(on_provider);
+        EXPECT_NE(store.verify_logon("roamer", "wrong-3", account, error), LogonVerdict::RIGHT);
+        EXPECT_NE(store.verify_logon("roamer", PASSWORD, account, error), LogonVerdict::RIGHT);
+    }
+    OpenStore open(consumer_first);
+    EXPECT_EQ(verdict_after_sync(PASSWORD, LogonVerdict::LOCKED), LogonVerdict::LOCKED);
+    std::string out;
+    std::string bind = " -D uid=roamer,ou=people,ou=site," + std::string(SLAPD_SUFFIX) + " -w " + PASSWORD;
+    EXPECT_NE(run_ldap_tool("ldapwhoami -x -H " + consumer->uri + bind, "", &out), 0) << out;
+    EXPECT_NE(run_ldap_tool("ldapwhoami -x -H " + provider->uri + bind, "", &out), 0) << out;
+}

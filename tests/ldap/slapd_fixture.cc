@@ -13,6 +13,18 @@
 
 namespace {
 
+// The chain overlay hands the consumer's ppolicy updates to the provider;
+// mode=self asserts the requester's own identity there, so that a write sent
+// to the consumer gets that identity's rights, not the root's.
+std::string forwarding_text(const SlapdOptions &options)
+{
+    if (!options.forward_failures)
+        return "";
+    return "moduleload back_ldap\noverlay chain\nchain-uri " + options.provider_uri +
+           "\nchain-idassert-bind bindmethod=simple binddn=\"" + SLAPD_ROOT_DN +
+           "\" credentials=" + SLAPD_ROOT_PASSWORD + " mode=self\nchain-return-error TRUE\n";
+}
+
 std::string config_text(const Slapd &s, const SlapdOptions &options)
 {
     std::string conf;
@@ -26,6 +38,7 @@ std::string config_text(const Slapd &s, const SlapdOptions &options)
         conf += "TLSCACertificateFile " + s.ca_file + "\nTLSCertificateFile " +
                 s.dir.file("server.crt") + "\nTLSCertificateKeyFile " + s.dir.file("server.key") +
                 "\n";
+    conf += forwarding_text(options);
     conf += std::string("database mdb\nsuffix \"") + SLAPD_SUFFIX + "\"\nrootdn \"" +
             SLAPD_ROOT_DN + "\"\nrootpw " + SLAPD_ROOT_PASSWORD + "\ndirectory " +
             s.dir.file("db") + "\nindex uid,cn,memberUid eq\n";
@@ -39,6 +52,8 @@ std::string config_text(const Slapd &s, const SlapdOptions &options)
                 SLAPD_ROOT_PASSWORD + " retry=\"1 +\"\nupdateref " + options.provider_uri + "\n";
     conf += std::string("overlay ppolicy\nppolicy_default \"") + SLAPD_POLICY_DN +
             "\"\nppolicy_use_lockout\noverlay syncprov\n";
+    if (options.forward_failures)
+        conf += "ppolicy_forward_updates\n";
     return conf;
 }
 

@@ -20,6 +20,7 @@ constexpr const char SLAPD_POLICY_DN[] = "cn=default,dc=lodgate,dc=test";
 
 struct SlapdOptions {
     std::string provider_uri;  // set: a read-only syncrepl consumer of it
+    bool forward_failures = false;  // a consumer's failed binds counted by its provider
     bool tls = false;          // also ldaps://, with a certificate from ca
     bool wrong_name = false;   // a certificate for another host
 };
