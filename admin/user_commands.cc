@@ -111,7 +111,7 @@ int list(const AdminWords &, const AdminOptions &options)
     StorePage page;
     std::string cursor;
     do {
-        DWORD status = admin_store->list_accounts(cursor, take_every, nullptr, page);
+        DWORD status = admin_store->list_accounts(cursor, {}, take_every, nullptr, page);
         if (status != NERR_Success)
             return service_fail(status, "list");
         for (const StoreAccount &account : page.accounts)

@@ -37,7 +37,7 @@ std::vector<std::string> list_in_batches(const AccountBackend &store, int budget
     for (int batch = 0; batch < 100; ++batch) {
         int left = budget;
         StorePage page;
-        EXPECT_EQ(store.list_accounts(cursor, fits_budget, &left, page), NERR_Success);
+        EXPECT_EQ(store.list_accounts(cursor, {}, fits_budget, &left, page), NERR_Success);
         for (const StoreAccount &account : page.accounts)
             names.push_back(account.name);
         if (!page.more)
@@ -110,7 +110,7 @@ TEST_P(AccountStoreTest, ListingInSmallBatchesGivesEveryAccountOnceInOneOrder)
 
     int left = 3;
     StorePage page;
-    ASSERT_EQ(store().list_accounts("", fits_budget, &left, page), NERR_Success);
+    ASSERT_EQ(store().list_accounts("", {}, fits_budget, &left, page), NERR_Success);
     EXPECT_EQ(page.remaining, 7);
     EXPECT_TRUE(page.more);
 }
