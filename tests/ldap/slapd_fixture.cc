@@ -28,7 +28,8 @@ std::string config_text(const Slapd &s, const SlapdOptions &options)
                 "\n";
     conf += std::string("database mdb\nsuffix \"") + SLAPD_SUFFIX + "\"\nrootdn \"" +
             SLAPD_ROOT_DN + "\"\nrootpw " + SLAPD_ROOT_PASSWORD + "\ndirectory " +
-            s.dir.file("db") + "\nindex uid,cn,memberUid eq\n";
+            s.dir.file("db") + "\nindex uid eq,sub\nindex cn,memberUid eq\nlimits dn.exact=\"" +
+            SLAPD_SERVICE_DN + "\" size=unlimited time=unlimited\n";
     conf += std::string("access to attrs=userPassword by dn.exact=\"") + SLAPD_SERVICE_DN +
             "\" manage by self write by anonymous auth by * none\n"
             "access to * by dn.exact=\"" + SLAPD_SERVICE_DN + "\" manage by * read\n";
