@@ -233,6 +233,84 @@ int ldap_search_values(const std::string &base, int scope, const std::string &fi
                         [&](LDAP *ld, LDAPMessage *m) { each_value(ld, m, attribute, take); });
 }
 
+namespace {
+
+// The entries of search id, waited for up to the timeout.
+int collect(LDAP *ld, int id, std::vector<LdapEntry> &entries)
+{
+    struct timeval limit {ldap_timeout_seconds(), 0};
+    MessageOwner reply;
+    int got = ldap_result(ld, id, LDAP_MSG_ALL, &limit, &reply.message);
+    if (got == 0)
+        return LDAP_TIMEOUT;
+    int code = LDAP_OTHER;
+    if (got < 0) {
+        ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
+        return code;
+    }
+    for (LDAPMessage *m = ldap_first_entry(ld, reply.message); m != nullptr;
+         m = ldap_next_entry(ld, m)) {
+        entries.emplace_back();
+        read_entry(ld, m, entries.back());
+    }
+    int parsed = ldap_parse_result(ld, reply.message, &code, nullptr, nullptr, nullptr, nullptr, 0);
+    return parsed != LDAP_SUCCESS ? parsed : code;
+}
+
+}  // namespace
+
+int ldap_search_each(const std::string &base, int scope, const std::vector<std::string> &filters,
+                     const std::vector<const char *> &attributes,
+                     std::vector<std::vector<LdapEntry>> &found)
+{
+    std::vector<const char *> names = attributes;
+    names.push_back(nullptr);
+    return perform([&](LDAP *ld) {
+        found.assign(filters.size(), {});
+        struct timeval limit {ldap_timeout_seconds(), 0};
+        std::vector<int> ids;
+        int result = LDAP_SUCCESS;
+        for (std::size_t i = 0; i < filters.size() && result == LDAP_SUCCESS; ++i) {
+            int id = 0;
+            result = ldap_search_ext(ld, base.c_str(), scope, filters[i].c_str(),
+                                     const_cast<char **>(names.data()), 0, nullptr, nullptr,
+                                     &limit, LDAP_NO_LIMIT, &id);
+            if (result == LDAP_SUCCESS)
+                ids.push_back(id);
+        }
+        std::size_t read = 0;
+        for (; read < ids.size() && result == LDAP_SUCCESS; ++read)
+            result = collect(ld, ids[read], found[read]);
+        for (std::size_t i = read; i < ids.size(); ++i)
+            ldap_abandon_ext(ld, ids[i], nullptr, nullptr);
+        return result;
+    });
+}
+
+int ldap_search_few(const std::string &base, int scope, const std::string &filter,
+                    const std::vector<const char *> &attributes, int most,
+                    std::vector<LdapEntry> &entries)
+{
+    std::vector<const char *> names = attributes;
+    names.push_back(nullptr);
+    return perform([&](LDAP *ld) {
+        entries.clear();
+        struct timeval limit {ldap_timeout_seconds(), 0};
+        MessageOwner reply;
+        int result = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
+                                       const_cast<char **>(names.data()), 0, nullptr, nullptr,
+                                       &limit, most + 1, &reply.message);
+        if (result != LDAP_SUCCESS && result != LDAP_SIZELIMIT_EXCEEDED)
+            return result;
+        for (LDAPMessage *m = ldap_first_entry(ld, reply.message); m != nullptr;
+             m = ldap_next_entry(ld, m)) {
+            entries.emplace_back();
+            read_entry(ld, m, entries.back());
+        }
+        return result;
+    });
+}
+
 int ldap_search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
                      const std::vector<const char *> &attributes, std::string &cookie,
                      std::vector<LdapEntry> &entries)

@@ -52,6 +52,16 @@ int ldap_search_entries(const std::string &base, int scope, const std::string &f
 int ldap_search_values(const std::string &base, int scope, const std::string &filter,
                        const char *attribute, const std::function<void()> &restart,
                        const std::function<void(std::string_view)> &take);
+// Several searches of a few entries each, sent at once and answered in
+// turn: found[i] gets the entries of filters[i].
+int ldap_search_each(const std::string &base, int scope, const std::vector<std::string> &filters,
+                     const std::vector<const char *> &attributes,
+                     std::vector<std::vector<LdapEntry>> &found);
+// The entries that match when there are at most most of them; otherwise
+// LDAP_SIZELIMIT_EXCEEDED, with some of them.
+int ldap_search_few(const std::string &base, int scope, const std::string &filter,
+                    const std::vector<const char *> &attributes, int most,
+                    std::vector<LdapEntry> &entries);
 // One page of a paged search on ld, a connection of the caller's (a
 // server's paging cookie belongs to the connection it was given on):
 // entries gets the page's entries added, cookie the server's place after

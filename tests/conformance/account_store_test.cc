@@ -1,5 +1,6 @@
 #include "tests/conformance/account_store_test.h"
 
+#include <map>
 #include <set>
 
 #include "accountdb/password_hash.h"
@@ -48,6 +49,29 @@ std::vector<std::string> list_in_batches(const AccountBackend &store, int budget
         cursor = page.next;
     }
     return names;
+}
+
+DWORD set_priv(const AccountBackend &store, const std::string &name, DWORD priv)
+{
+    StoreAccount account;
+    if (DWORD status = store.find_account(name, account); status != NERR_Success)
+        return status;
+    account.priv = priv;
+    return store.update_account(name, account, nullptr, nullptr);
+}
+
+// The privilege each named account is listed with.
+void expect_privileges(const AccountBackend &store, const NameShape &shape,
+                       const std::map<std::string, DWORD> &wanted)
+{
+    int left = 10000;
+    StorePage page;
+    ASSERT_EQ(store.list_accounts("", shape, fits_budget, &left, page), NERR_Success);
+    std::map<std::string, DWORD> listed;
+    for (const StoreAccount &account : page.accounts)
+        if (wanted.count(account.name) != 0)
+            listed[account.name] = account.priv;
+    EXPECT_EQ(listed, wanted);
 }
 
 }  // namespace
@@ -130,7 +154,11 @@ TEST_P(AccountStoreTest, ThousandsComeOnceEachInCreationOrderThroughBatchesOfAny
         created.push_back(accounts[i].account.name);
     }
     ASSERT_EQ(store().import_accounts(accounts), NERR_Success);
+    ASSERT_EQ(set_priv(store(), created[1], USER_PRIV_ADMIN), NERR_Success);
+    ASSERT_EQ(set_priv(store(), created[2], USER_PRIV_GUEST), NERR_Success);
     EXPECT_EQ(list_in_batches(store(), 10000), created);
+    expect_privileges(store(), {}, {{created[1], USER_PRIV_ADMIN}, {created[2], USER_PRIV_GUEST},
+                                    {created[3], USER_PRIV_USER}});
 
     // Two listings at once in batches that cut across any server page,
     // with lookups between them.
@@ -180,6 +208,10 @@ TEST_P(AccountStoreTest, ListingOfANameShapeKeepsEveryNameOfThatShape)
         {{"", "ine", "9", ""}, {"nine9\xcc\x81"}},
         {{"\xc3\xa9", ""}, {"\xc3\xa9\xcc\xa3t"}},
     };
+    ASSERT_EQ(set_priv(store(), "u1999", USER_PRIV_ADMIN), NERR_Success);
+    ASSERT_EQ(set_priv(store(), "u19990", USER_PRIV_GUEST), NERR_Success);
+    expect_privileges(store(), {"u1999", ""},
+                      {{"u1999", USER_PRIV_ADMIN}, {"u19990", USER_PRIV_GUEST}});
     for (const auto &[shape, wanted] : cases) {
         std::vector<std::string> listed = list_in_batches(store(), 3, shape);
         std::set<std::string> kept(listed.begin(), listed.end());
