@@ -55,10 +55,14 @@ TEST(LdapListing, ShapesAreAskedOfTheServerAndUnfinishedListingsEnd)
     ASSERT_NE(server, nullptr);
     ASSERT_TRUE(add_store_tree(*server, "ou=site"));
     std::string people = std::string("ou=people,ou=site,") + SLAPD_SUFFIX;
+    // More than a listing reads in one search, so that listings page.
+    std::vector<std::string> names = {"u1999", "u19990", "u2000", "U19991"};
+    for (int i = 0; i < 20; ++i)
+        names.push_back("x" + std::to_string(i));
     std::string ldif;
-    for (const char *name : {"u1999", "u19990", "u2000", "U19991", "zed"})
-        ldif += std::string("dn: uid=") + name + "," + people +
-                "\nobjectClass: inetOrgPerson\nuid: " + name + "\ncn: x\nsn: x\n\n";
+    for (const std::string &name : names)
+        ldif += "dn: uid=" + name + "," + people + "\nobjectClass: inetOrgPerson\nuid: " + name +
+                "\ncn: x\nsn: x\n\n";
     ASSERT_EQ(ldap_root_change(*server, "ldapadd", ldif), 0);
     int sockets = open_sockets();
     ASSERT_EQ(store.open(slapd_store_settings(*server, server->uri, "ou=site")), NERR_Success);
@@ -79,7 +83,7 @@ TEST(LdapListing, ShapesAreAskedOfTheServerAndUnfinishedListingsEnd)
     StorePage page;
     EXPECT_EQ(store.list_accounts(cursors[0], {}, take_one, &left, page), ERROR_INVALID_PARAMETER);
     ASSERT_EQ(store.list_accounts(cursors[5], {}, take_one, &left, page), NERR_Success);
-    EXPECT_EQ(page.accounts.size(), 4u);
+    EXPECT_EQ(page.accounts.size(), names.size() - 1);
     EXPECT_FALSE(page.more);
     EXPECT_EQ(store.list_accounts(cursors[5], {}, take_one, &left, page), ERROR_INVALID_PARAMETER);
     store.close();
