@@ -1,7 +1,11 @@
-// The directory store's figures, against a real slapd started for the run:
-// a check (module per login and over one pipe) beside binds as the same
-// user, a lookup beside ldapsearch of the same entry, and whether a failed
-// check tells an unknown name from a wrong password by its time.
+// The directory store's figures, against a real slapd started for the run
+// on a tree of 100,000 accounts (2,000 in the smoke run) that slapadd loads
+// before it starts: a check (module per login and over one pipe) beside
+// binds as the same user, a lookup beside ldapsearch of the same entry,
+// whether a failed check tells an unknown name from a wrong password by its
+// time, and the listings (search *, a prefix pattern, lodgate-admin user
+// list, the peak memory of search * against a tree of 1,000) beside
+// ldapsearch with the paged-results control.
 //   directory_bench <lodgate> <work dir> [--smoke]
 #include <ldap.h>
 #include <sys/stat.h>
@@ -12,12 +16,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "accountdb/password_hash.h"
 #include "bench/bench_process.h"
 #include "bench/bench_table.h"
+#include "ldapstore/ldap_schema.h"
 #include "ldapstore/ldap_store.h"
 #include "platform/account_service.h"
 #include "platform/account_stores.h"
@@ -28,13 +37,21 @@ namespace {
 const char USER[] = "bench";
 const char PASSWORD[] = "Bench-Directory-9";
 
+// The accounts of the small tree, the floor of the peak memory.
+constexpr int SMALL_TREE = 1000;
+
 struct Site {
     std::unique_ptr<Slapd> server;
-    StoreSettings store;
+    StoreSettings store;  // the large tree, ou=bench
     std::string lodgate;
-    std::string work;
+    std::string admin;     // lodgate-admin beside the module
+    std::string probe;     // rss_probe beside this program
+    std::string work;      // the large tree's lodgate.ini
+    std::string small;     // the small tree's, ou=small
     std::string user_dn;
+    int accounts = 100000;
     int runs = 30;
+    int listing_runs = 5;
 };
 
 // fail() ends the program with exit(), past every destructor: the server
@@ -52,19 +69,68 @@ std::string people(const Site &site)
     return site.store.ldap.user_base;
 }
 
-void set_up(Site &site)
+// A tree as the module makes one: accounts u1 to u<accounts>, every one a
+// member of Guests (the group new accounts join), u1 of Administrators.
+void write_tree(std::ofstream &out, const std::string &ou, int accounts, const std::string &hash)
 {
-    site.server = start_slapd();
-    started_server = site.server.get();
-    std::atexit(stop_started_server);
-    if (site.server == nullptr || !add_store_tree(*site.server, "ou=bench"))
-        fail("slapd did not start (is the slapd package installed?)");
-    site.store = slapd_store_settings(*site.server, site.server->uri, "ou=bench");
-    site.user_dn = std::string("uid=") + USER + "," + people(site);
-    std::string configuration = site.work + "/lodgate.ini";
-    write_file(configuration, module_configuration(site.store.ldap));
+    std::string base = ou + "," + SLAPD_SUFFIX;
+    out << "dn: " << base << "\nobjectClass: organizationalUnit\n\n";
+    for (const char *child : {"people", "groups"})
+        out << "dn: ou=" << child << "," << base << "\nobjectClass: organizationalUnit\n\n";
+    const struct {
+        const char *name;
+        int gid;
+        int members;  // u1 to u<members>
+    } groups[] = {{"Administrators", 544, 1}, {"Users", 545, 0}, {"Guests", 546, accounts}};
+    for (const auto &group : groups) {
+        out << "dn: cn=" << group.name << ",ou=groups," << base
+            << "\nobjectClass: posixGroup\ngidNumber: " << group.gid << "\n";
+        for (int i = 1; i <= group.members; ++i)
+            out << "memberUid: u" << i << "\n";
+        out << "\n";
+    }
+    for (int i = 1; i <= accounts; ++i)
+        out << "dn: uid=u" << i << ",ou=people," << base
+            << "\nobjectClass: inetOrgPerson\nobjectClass: lodgateAccount\nuid: u" << i
+            << "\ncn: u" << i << "\nsn: u" << i << "\nhomeDirectory: /home/u" << i
+            << "\ndescription: Account " << i << "\nuserPassword: {CRYPT}" << hash << "\n\n";
+}
+
+void write_configuration(const std::string &dir, const LdapSettings &ldap)
+{
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        fail("cannot make " + dir);
+    std::string configuration = dir + "/lodgate.ini";
+    write_file(configuration, module_configuration(ldap));
     if (!file_exists(configuration))
         fail("cannot write " + configuration);
+}
+
+void set_up(Site &site)
+{
+    std::string hash;
+    if (hash_password(PASSWORD, hash) != 0)
+        fail("cannot hash a password");
+    std::string ldif = site.work + "/trees.ldif";
+    {
+        std::ofstream out(ldif);
+        write_tree(out, "ou=bench", site.accounts, hash);
+        write_tree(out, "ou=small", SMALL_TREE, hash);
+        if (!out.flush())
+            fail("cannot write " + ldif);
+    }
+    site.server = start_loaded_slapd(ldif);
+    started_server = site.server.get();
+    std::atexit(stop_started_server);
+    std::remove(ldif.c_str());
+    if (site.server == nullptr)
+        fail("slapd did not load or start (is the slapd package installed?)");
+    site.store = slapd_store_settings(*site.server, site.server->uri, "ou=bench");
+    site.user_dn = std::string("uid=") + USER + "," + people(site);
+    write_configuration(site.work, site.store.ldap);
+    site.small = site.work + "/small";
+    write_configuration(site.small,
+                        slapd_store_settings(*site.server, site.server->uri, "ou=small").ldap);
     Finished made = run_process({site.lodgate, "set", USER, PASSWORD}, site.work);
     if (!starts_with(made.output, "+OK"))
         fail("set through the module answered " + made.output);
@@ -152,6 +218,99 @@ Row timing_row(const Site &site, int trials)
     return row;
 }
 
+// The attributes a listing reads, for ldapsearch to read the same.
+std::vector<std::string> listed_attributes()
+{
+    const LdapSchema &schema = *find_ldap_schema("rfc2307");
+    return {schema.naming,     schema.home_dir,     schema.comment,
+            schema.script_path, schema.flags,       schema.lock_time,
+            schema.password_set, "objectClass",     schema.empty_member};
+}
+
+std::vector<std::string> paged_ldapsearch(const Site &site, const std::string &filter)
+{
+    std::vector<std::string> arguments = {"/usr/bin/ldapsearch", "-LLL", "-x", "-H",
+                                          site.store.ldap.uri, "-D", site.store.ldap.bind_dn,
+                                          "-w", SLAPD_SERVICE_PASSWORD, "-b", people(site),
+                                          "-E", "pr=500/noprompt", filter};
+    for (const std::string &attribute : listed_attributes())
+        arguments.push_back(attribute);
+    return arguments;
+}
+
+std::size_t count_of(const std::string &text, const std::string &what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// One timed run of a process that must print exactly lines lines starting
+// with head.
+std::function<double()> listing(std::vector<std::string> arguments, const std::string &cwd,
+                                const std::string &head, std::size_t lines)
+{
+    return [arguments, cwd, head, lines] {
+        Finished done = run_process(arguments, cwd);
+        std::size_t found = count_of("\n" + done.output, "\n" + head);
+        if (found != lines)
+            fail(arguments[0] + " listed " + std::to_string(found) + " of " +
+                 std::to_string(lines) + " (" + head + ")");
+        return done.microseconds;
+    };
+}
+
+std::function<double()> peak_memory(const Site &site, const std::string &cwd)
+{
+    return [&site, cwd] {
+        Finished done = run_process({site.probe, site.lodgate, "search", "*"}, cwd);
+        std::size_t at = done.output.rfind("maxrss ");
+        if (at == std::string::npos)
+            fail("no maxrss from rss_probe");
+        return std::strtod(done.output.c_str() + at + 7, nullptr);
+    };
+}
+
+// The listing figures, sampled in turns so that a drifting machine moves
+// figures and floors alike.
+std::vector<Row> listing_rows(const Site &site)
+{
+    std::size_t all = static_cast<std::size_t>(site.accounts) + 1;  // and the bench user
+    // Ten names: u19990 to u19999 of 100,000.
+    std::string prefix = "u" + std::to_string(site.accounts / 50 - 1);
+    std::string n = std::to_string(site.accounts);
+    std::string accounts = std::string("(objectClass=inetOrgPerson)");
+    std::string narrowed = "(&" + accounts + "(uid=" + prefix + "*))";
+    const std::pair<const char *, std::function<double()>> samples[] = {
+        {"search", listing({site.lodgate, "search", "*"}, site.work, "+DATA ", all)},
+        {"ldapsearch", listing(paged_ldapsearch(site, accounts), site.work, "dn: ", all)},
+        {"prefix", listing({site.lodgate, "search", prefix + "?"}, site.work, "+DATA ", 10)},
+        {"ldapsearch prefix",
+         listing(paged_ldapsearch(site, narrowed), site.work, "dn: ", 11)},
+        {"admin", listing({site.admin, "-c", site.work + "/lodgate.ini", "--tsv", "user",
+                                 "list"}, site.work, "u", all - 1)},
+        {"memory", peak_memory(site, site.work)},
+        {"memory small", peak_memory(site, site.small)},
+    };
+    std::map<std::string, std::vector<double>> taken;
+    for (int run = 0; run < site.listing_runs; ++run)
+        for (const auto &[name, sample] : samples)
+            taken[name].push_back(sample());
+    auto spread = [&taken](const char *name) { return spread_of(taken[name]); };
+    return {
+        at_most("directory search *, " + n + " accounts (floor: ldapsearch, paged)",
+                spread("search"), "ms", 1e-3, spread("ldapsearch").median, 2.0),
+        at_most("directory search " + prefix + "?, " + n + " (floor: ldapsearch " + prefix + "*)",
+                spread("prefix"), "ms", 1e-3, spread("ldapsearch prefix").median, 2.0),
+        at_most("lodgate-admin user list, " + n + " (floor: ldapsearch, paged)", spread("admin"),
+                "ms", 1e-3, spread("ldapsearch").median, 2.0),
+        growth_at_most("peak memory of directory search *, " + n + " (floor: " +
+                           std::to_string(SMALL_TREE) + ")",
+                       spread("memory"), spread("memory small"), 8192, false),
+    };
+}
+
 std::vector<Row> directory_rows(Site &site, bool smoke)
 {
     const LdapSettings &ldap = site.store.ldap;
@@ -169,13 +328,15 @@ std::vector<Row> directory_rows(Site &site, bool smoke)
                               "dn:");
     std::vector<Row> rows = {
         at_most("directory check, module per login (floor: ldapwhoami)",
-                cold, "ms", 1e-3, bind.median, 0),
+                cold, "ms", 1e-3, bind.median, 1.10),
         at_most("directory check over one pipe, " + std::to_string(in_row) +
                     " in a row (floor: binds on one connection)",
                 pipe, "ms", 1e-3, binds.median, 0),
         at_most("directory lookup, command line (floor: ldapsearch)",
-                lookup, "ms", 1e-3, search.median, 0),
+                lookup, "ms", 1e-3, search.median, 1.10),
     };
+    for (Row &row : listing_rows(site))
+        rows.push_back(std::move(row));
     rows.push_back(timing_row(site, smoke ? 20 : 200));
     return rows;
 }
@@ -192,15 +353,30 @@ int main(int argc, char **argv)
         fail(std::string("no module at ") + argv[1]);
     site.lodgate = lodgate;
     std::free(lodgate);
-    site.work = argv[2];
     if (mkdir(argv[2], 0700) != 0 && errno != EEXIST)
         fail(std::string("cannot make ") + argv[2]);
+    // Absolute: the programs run there are handed files in it.
+    char *work = realpath(argv[2], nullptr);
+    site.work = work != nullptr ? work : argv[2];
+    std::free(work);
     bool smoke = argc > 3 && std::strcmp(argv[3], "--smoke") == 0;
-    if (smoke)
+    if (smoke) {
         site.runs = 5;
+        site.accounts = 2000;
+        site.listing_runs = 3;
+    }
+    std::string lodgate_dir = site.lodgate.substr(0, site.lodgate.rfind('/'));
+    site.admin = lodgate_dir + "/lodgate-admin";
+    char *self = realpath(argv[0], nullptr);
+    std::string self_path = self != nullptr ? self : "";
+    std::free(self);
+    site.probe = self_path.substr(0, self_path.rfind('/')) + "/rss_probe";
+    if (!file_exists(site.admin) || !file_exists(site.probe))
+        fail("no lodgate-admin beside the module or no rss_probe beside " + self_path);
     set_up(site);
-    std::printf("\nThe directory store against slapd on loopback (median [min-max] of %d runs):\n",
-                site.runs);
+    std::printf("\nThe directory store against slapd on loopback, %d accounts (median [min-max] of "
+                "%d runs, %d for the listings):\n",
+                site.accounts, site.runs, site.listing_runs);
     int targets = 0;
     int missed = print_rows(directory_rows(site, smoke), "floor", targets);
     std::printf("\n%d of %d directory targets met.\n", targets - missed, targets);
