@@ -65,7 +65,9 @@ TEST(LdapListing, ShapesAreAskedOfTheServerAndUnfinishedListingsEnd)
                 "\ncn: x\nsn: x\n\n";
     ASSERT_EQ(ldap_root_change(*server, "ldapadd", ldif), 0);
     int sockets = open_sockets();
-    ASSERT_EQ(store.open(slapd_store_settings(*server, server->uri, "ou=site")), NERR_Success);
+    StoreSettingFault fault;
+    ASSERT_EQ(store.open(slapd_store_settings(*server, server->uri, "ou=site"), fault),
+              NERR_Success);
 
     // The server's match ignores case: U19991 is the module's to refuse.
     EXPECT_EQ(listed({"u1999", ""}), (std::set<std::string>{"u1999", "u19990", "U19991"}));
