@@ -253,12 +253,13 @@ struct Sizes {
     int pipelined_lines;
     int lookups;
     int sets;
+    int set_pairs;  // runs of the module's sets and of the floor's, in turns
     int clients;
     int logins;
 };
 
-constexpr Sizes FULL = {5, 21, 7, 1000, 10, 10000, 200000, 100000, 20, 8, 400};
-constexpr Sizes SMOKE = {3, 7, 3, 20, 10, 2000, 50000, 20000, 5, 8, 40};
+constexpr Sizes FULL = {5, 21, 7, 1000, 10, 10000, 200000, 100000, 20, 3, 8, 400};
+constexpr Sizes SMOKE = {3, 7, 3, 20, 10, 2000, 50000, 20000, 5, 1, 8, 40};
 
 struct Peers {
     std::string dir;
@@ -294,6 +295,24 @@ struct Bench {
 void add(Bench &bench, const std::string &name, std::function<double()> once)
 {
     bench.measurements.push_back({name, std::move(once)});
+}
+
+// A figure with its floor measured just before or after it, the order
+// alternating from run to run so that a trend in the machine's load favours
+// neither; the floor's sample is recorded as floor_name.
+std::function<double()> with_floor(std::function<double()> figure, std::function<double()> floor,
+                                   std::string floor_name)
+{
+    auto turn = std::make_shared<int>(0);
+    return [figure, floor, floor_name, turn] {
+        bool floor_first = (*turn)++ % 2 == 1;
+        if (floor_first)
+            side_samples[floor_name].push_back(floor());
+        double value = figure();
+        if (!floor_first)
+            side_samples[floor_name].push_back(floor());
+        return value;
+    };
 }
 
 // Median time of count processes; with cpu_name also the median of their
@@ -382,31 +401,26 @@ std::function<double()> probe_rss(const Bench &bench, std::vector<std::string> a
     };
 }
 
+// The floor of checks in a row: verifies mapped as the module maps them.
+std::string verifies_in_row_name(const Bench &bench)
+{
+    return bench.have_huge ? "verify huge in a row" : "verify in a row";
+}
+
 void add_crypt_floors(Bench &bench)
 {
     const Sizes &sizes = bench.sizes;
     const std::string &hash = bench.hash;
     const std::string &work = bench.paths.work;
-    // With a cpu_name, the process's processor time per verify is recorded
-    // beside.
-    auto verify = [&bench, work](const std::string &program, int count, const char *how,
-                                 const char *cpu_name = nullptr) {
+    auto verify = [&bench, work](const std::string &program, int count, const char *how) {
         std::vector<std::string> arguments = {program, "verify", bench.hash, BENCH_PASSWORD,
                                               std::to_string(count)};
         if (how != nullptr)
             arguments.push_back(how);
-        return [arguments, work, count, cpu_name] {
-            if (cpu_name == nullptr)
-                return run_number(arguments, work);
-            return number_and_cpu(arguments, work, count, cpu_name);
-        };
+        return [arguments, work] { return run_number(arguments, work); };
     };
     add(bench, "verify", verify(bench.floor_crypt, 10, nullptr));
     add(bench, "hash", [&bench] { return run_number({bench.floor_crypt, "hash", "5"}, bench.paths.work); });
-    // Many checks in a row are timed as a whole, so their floor is as many
-    // verifies timed as a whole, not a loop's median.
-    add(bench, "verify in a row",
-        verify(bench.floor_crypt, sizes.checks_in_row, "mean", "verify in a row cpu"));
     // A process that verifies once stands for a new process's first, slower
     // hash.
     add(bench, "verify once",
@@ -419,8 +433,6 @@ void add_crypt_floors(Bench &bench)
     add(bench, "hash huge", [&bench] {
         return run_number({bench.floor_crypt_huge, "hash", "5"}, bench.paths.work);
     });
-    add(bench, "verify huge in a row",
-        verify(bench.floor_crypt_huge, sizes.checks_in_row, "mean", "verify huge in a row cpu"));
     // Sets are timed as a whole too.
     add(bench, "hash huge in a row", [&bench] {
         return run_number({bench.floor_crypt_huge, "hash", std::to_string(bench.sizes.sets), "mean"},
@@ -486,10 +498,12 @@ double verify_loops_at_once(const Bench &bench)
 {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     std::vector<double> means(static_cast<std::size_t>(cores));
+    // As many verifies in all as the logins they stand beside.
+    std::string each = std::to_string(bench.sizes.logins / cores);
     std::vector<std::thread> loops;
     for (std::size_t i = 0; i < means.size(); ++i)
         loops.emplace_back([&, i] {
-            means[i] = run_number({bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD, "40",
+            means[i] = run_number({bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD, each,
                                    "mean"},
                                   bench.paths.work);
         });
@@ -530,7 +544,15 @@ void add_check_figures(Bench &bench)
                     sizes.check_spawns));
     // The peak resident size after a few checks and after all of them is
     // recorded beside the time: a pipe serves for the daemon's lifetime.
-    add(bench, "check in a row", [&bench] {
+    // Beside it, as many verifies in one process, timed whole.
+    std::string verifies = verifies_in_row_name(bench);
+    auto floor_verifies = [&bench, verifies] {
+        int count = bench.sizes.checks_in_row;
+        return number_and_cpu({bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD,
+                               std::to_string(count), "mean"},
+                              bench.paths.work, count, verifies + " cpu");
+    };
+    add(bench, "check in a row", with_floor([&bench] {
         Child child;
         start_session(child, bench.paths, bench.db_big.dir);
         std::string command = std::string("check user054321 ") + BENCH_PASSWORD + "\n";
@@ -552,24 +574,25 @@ void add_check_figures(Bench &bench)
         side_samples["pipe memory late"].push_back(peak_rss_kib(child.pid));
         side_samples["check in a row cpu"].push_back(finish_child(child) / count);
         return elapsed / count;
-    });
+    }, floor_verifies, verifies));
     add(bench, "memory check",
         probe_rss(bench, {lodgate, "check", "user054321", BENCH_PASSWORD}, big.dir));
     add(bench, "memory verify once",
         probe_rss(bench, {bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD, "1"},
                   bench.paths.work));
-    // What a process per login costs anyway: a process that verifies once,
-    // as many at once as the clients.
-    add(bench, "logins floor processes", [&bench] {
+    // Logins under load: clients at once, a module per login or one long-lived
+    // pipe each, right passwords of accounts spread over the table. Beside
+    // the first, what a process per login costs anyway: processes that
+    // verify once, as many at once as the clients; beside the second, a
+    // verify loop per core.
+    auto floor_processes = [&bench] {
         const std::vector<std::string> verify_once = {bench.module_crypt, "verify", bench.hash,
                                                       BENCH_PASSWORD, "1"};
         return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int, int) {
             run_process(verify_once, bench.paths.work);
         });
-    });
-    // Logins under load: clients at once, a module per login or one long-lived
-    // pipe each, right passwords of accounts spread over the table.
-    add(bench, "logins processes", [&bench] {
+    };
+    add(bench, "logins processes", with_floor([&bench] {
         return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int client, int k) {
             std::string name = check_user(client, k);
             Finished done = run_process({bench.paths.lodgate, "check", name, BENCH_PASSWORD},
@@ -577,9 +600,8 @@ void add_check_figures(Bench &bench)
             if (!starts_with(done.output, ("+OK " + name).c_str()))
                 fail("check reply: " + done.output);
         });
-    });
-    add(bench, "verify loops at once", [&bench] { return verify_loops_at_once(bench); });
-    add(bench, "logins pipes", [&bench] {
+    }, floor_processes, "logins floor processes"));
+    add(bench, "logins pipes", with_floor([&bench] {
         std::vector<Child> sessions(static_cast<std::size_t>(bench.sizes.clients));
         for (Child &session : sessions)
             start_session(session, bench.paths, bench.db_big.dir);
@@ -592,7 +614,7 @@ void add_check_figures(Bench &bench)
             if (!starts_with(line, ("+OK " + name).c_str()))
                 fail("check reply: " + line);
         });
-    });
+    }, [&bench] { return verify_loops_at_once(bench); }, "verify loops at once"));
 }
 
 void add_lookup_figures(Bench &bench)
@@ -626,7 +648,6 @@ void add_lookup_figures(Bench &bench)
             return rate;
         };
     };
-    add(bench, "lookup rate", lookup_rate(big.dir, "lookup rate"));
     auto served_rate = [&bench, lookup_lines](std::vector<std::string> arguments,
                                               const std::string &name) {
         return [&bench, lookup_lines, arguments, name] {
@@ -641,12 +662,56 @@ void add_lookup_figures(Bench &bench)
             return rate;
         };
     };
-    add(bench, "served lookup rate",
-        served_rate({bench.floor_sqlite, "serve", bench.db_big.file}, "served lookup rate"));
+    add(bench, "lookup rate",
+        with_floor(lookup_rate(big.dir, "lookup rate"),
+                   served_rate({bench.floor_sqlite, "serve", bench.db_big.file},
+                               "served lookup rate"),
+                   "served lookup rate"));
     add(bench, "served lookup rate 2 MB",
         served_rate({bench.floor_sqlite, "serve", bench.db_big.file, "default-cache"},
                     "served lookup rate 2 MB"));
     add(bench, "lookup rate info", lookup_rate(bench.info_dir, "lookup rate info"));
+}
+
+// One run of the module's sets over a pipe: their time each, the pipe's
+// processor time each recorded as "set cpu".
+double module_sets(const Bench &bench, int series)
+{
+    Child child;
+    start_session(child, bench.paths, bench.db_set.dir);
+    auto start = clock_type::now();
+    for (int i = 0; i < bench.sizes.sets; ++i) {
+        std::string name = "new" + std::to_string(series) + "x" + std::to_string(i);
+        std::string command = "set " + name + " " + BENCH_PASSWORD + "\n";
+        write_all(child.to_child, command.data(), command.size());
+        std::string line = expect_line(child);
+        if (line != "+OK " + name + " added to database.")
+            fail("set reply: " + line);
+    }
+    double elapsed = since_us(start);
+    side_samples["set cpu"].push_back(finish_child(child) / bench.sizes.sets);
+    return elapsed / bench.sizes.sets;
+}
+
+double sets_in_turns(const Bench &bench)
+{
+    static int series = 0;
+    std::vector<double> times;
+    int sets = bench.sizes.sets;
+    for (int pair = 0; pair < bench.sizes.set_pairs; ++pair)
+        for (int k = 0; k < 2; ++k) {
+            ++series;
+            if ((pair + k) % 2 == 0) {
+                times.push_back(module_sets(bench, series));
+                continue;
+            }
+            std::string prefix = "floor" + std::to_string(series) + "x";
+            side_samples["set floor"].push_back(
+                number_and_cpu({bench.floor_sqlite, "set", bench.db_set_floor.file, prefix,
+                                std::to_string(sets)},
+                               bench.paths.work, sets, "set floor cpu"));
+        }
+    return spread_of(times).median;
 }
 
 void add_other_figures(Bench &bench)
@@ -676,32 +741,8 @@ void add_other_figures(Bench &bench)
                                          bench.sizes.spawns, "Quorvane's Lodgate module"));
     // The floor: a process that makes as many new hashes and writes the same
     // rows with SQLite alone, one transaction each, into a copy of the same
-    // database; beside it, as the set is timed.
-    auto set_run = std::make_shared<int>(0);
-    add(bench, "set floor", [&bench, set_run] {
-        int sets = bench.sizes.sets;
-        std::string prefix = "floor" + std::to_string(*set_run + 1) + "x";
-        return number_and_cpu({bench.floor_sqlite, "set", bench.db_set_floor.file, prefix,
-                               std::to_string(sets)},
-                              bench.paths.work, sets, "set floor cpu");
-    });
-    add(bench, "set", [&bench, set_run] {
-        Child child;
-        start_session(child, bench.paths, bench.db_set.dir);
-        ++*set_run;
-        auto start = clock_type::now();
-        for (int i = 0; i < bench.sizes.sets; ++i) {
-            std::string name = "new" + std::to_string(*set_run) + "x" + std::to_string(i);
-            std::string command = "set " + name + " " + BENCH_PASSWORD + "\n";
-            write_all(child.to_child, command.data(), command.size());
-            std::string line = expect_line(child);
-            if (line != "+OK " + name + " added to database.")
-                fail("set reply: " + line);
-        }
-        double elapsed = since_us(start);
-        side_samples["set cpu"].push_back(finish_child(child) / bench.sizes.sets);
-        return elapsed / bench.sizes.sets;
-    });
+    // database. Runs of both in turns, as for the processes of one command.
+    add(bench, "set", [&bench] { return sets_in_turns(bench); });
 }
 
 // Starts what is installed; a peer that cannot run is skipped with a
@@ -819,7 +860,7 @@ void add_check_rows(const Bench &bench, const std::map<std::string, Spread> &mea
                                at(measured, name), "ms", 1e-3, median("verify once"), 0, 1.03));
     }
     std::string in_row = std::to_string(bench.sizes.checks_in_row);
-    std::string verifies = bench.have_huge ? "verify huge in a row" : "verify in a row";
+    std::string verifies = verifies_in_row_name(bench);
     add_cpu_rows(rows, "check over one pipe, " + in_row + " in a row, each",
                  at(measured, "check in a row cpu"),
                  median(verifies + " cpu") + median("round trip cpu"), 1.02,

@@ -263,11 +263,13 @@ double count_instructions(const std::vector<std::string> &arguments, const std::
             continue;
         char *end = nullptr;
         double value = std::strtod(line, &end);
-        if (end != line && *end == ',')
+        if (end != line && *end == ',') {
             count = value;
-        else
+            why.clear();
+        } else {
             why = std::string("perf stat -e instructions: ") +
                   std::string(line, std::strcspn(line, ","));
+        }
         break;
     }
     if (file != nullptr)
