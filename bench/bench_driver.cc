@@ -486,12 +486,11 @@ void add_floors(Bench &bench)
 
 // The cores share their caches and memory: one verify loop per core, all at
 // once, is what the machine can verify, short of perfect scaling.
-double verify_loops_at_once(const Bench &bench)
+double verify_loops_at_once(const Bench &bench, int verifies)
 {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     std::vector<double> means(static_cast<std::size_t>(cores));
-    // As many verifies in all as the logins they stand beside.
-    std::string each = std::to_string(bench.sizes.logins / cores);
+    std::string each = std::to_string(verifies / cores);
     std::vector<std::thread> loops;
     for (std::size_t i = 0; i < means.size(); ++i)
         loops.emplace_back([&, i] {
@@ -563,6 +562,76 @@ double checks_in_turns(const Bench &bench)
     return elapsed[0] / (count - early);
 }
 
+// The logins of a figure and of its floor in blocks taken in turns, so that
+// both meet the same moments of a shared machine: logins per second over
+// each one's blocks, the floor's recorded as floor_name. block(which,
+// logins, first) makes that many logins of the figure (0) or the floor (1).
+double logins_in_turns(const Bench &bench, const std::function<double(int, int, int)> &block,
+                       const std::string &floor_name)
+{
+    constexpr int BLOCKS = 4;
+    int logins = bench.sizes.logins / BLOCKS;
+    double seconds[2] = {0, 0};
+    for (int b = 0; b < BLOCKS; ++b)
+        for (int k = 0; k < 2; ++k) {
+            int which = (b + k) % 2;  // who goes first alternates
+            seconds[which] += logins / block(which, logins, b * logins);
+        }
+    int all = logins * BLOCKS;
+    side_samples[floor_name].push_back(all / seconds[1]);
+    return all / seconds[0];
+}
+
+// Logins under load: clients at once, a module per login or one long-lived
+// pipe each, right passwords of accounts spread over the table.
+std::function<void(int, int)> module_login(const Bench &bench, int first)
+{
+    return [&bench, first](int client, int k) {
+        std::string name = check_user(client, first + k);
+        Finished done = run_process({bench.paths.lodgate, "check", name, BENCH_PASSWORD},
+                                    bench.db_big.dir);
+        if (!starts_with(done.output, ("+OK " + name).c_str()))
+            fail("check reply: " + done.output);
+    };
+}
+
+// Beside a module per login, what a process per login costs anyway:
+// processes that verify once, as many at once as the clients.
+double logins_of_processes(const Bench &bench)
+{
+    const std::vector<std::string> verify_once = {bench.module_crypt, "verify", bench.hash,
+                                                  BENCH_PASSWORD, "1"};
+    int clients = bench.sizes.clients;
+    return logins_in_turns(bench, [&](int which, int logins, int first) {
+        if (which == 0)
+            return logins_per_second(clients, logins, module_login(bench, first));
+        return logins_per_second(clients, logins, [&](int, int) {
+            run_process(verify_once, bench.paths.work);
+        });
+    }, "logins floor processes");
+}
+
+// Beside long-lived pipes, a verify loop per core.
+double logins_over_pipes(const Bench &bench)
+{
+    std::vector<Child> sessions(static_cast<std::size_t>(bench.sizes.clients));
+    for (Child &session : sessions)
+        start_session(session, bench.paths, bench.db_big.dir);
+    return logins_in_turns(bench, [&](int which, int logins, int first) {
+        if (which == 1)
+            return verify_loops_at_once(bench, logins);
+        return logins_per_second(bench.sizes.clients, logins, [&](int client, int k) {
+            Child &session = sessions[static_cast<std::size_t>(client)];
+            std::string name = check_user(client, first + k);
+            std::string command = "check " + name + " " + BENCH_PASSWORD + "\n";
+            write_all(session.to_child, command.data(), command.size());
+            std::string line = expect_line(session);
+            if (!starts_with(line, ("+OK " + name).c_str()))
+                fail("check reply: " + line);
+        });
+    }, "verify loops at once");
+}
+
 void add_check_figures(Bench &bench)
 {
     const Sizes &sizes = bench.sizes;
@@ -591,41 +660,8 @@ void add_check_figures(Bench &bench)
     add(bench, "memory verify once",
         probe_rss(bench, {bench.module_crypt, "verify", bench.hash, BENCH_PASSWORD, "1"},
                   bench.paths.work));
-    // Logins under load: clients at once, a module per login or one long-lived
-    // pipe each, right passwords of accounts spread over the table. Beside
-    // the first, what a process per login costs anyway: processes that
-    // verify once, as many at once as the clients; beside the second, a
-    // verify loop per core.
-    auto floor_processes = [&bench] {
-        const std::vector<std::string> verify_once = {bench.module_crypt, "verify", bench.hash,
-                                                      BENCH_PASSWORD, "1"};
-        return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int, int) {
-            run_process(verify_once, bench.paths.work);
-        });
-    };
-    add(bench, "logins processes", with_floor([&bench] {
-        return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int client, int k) {
-            std::string name = check_user(client, k);
-            Finished done = run_process({bench.paths.lodgate, "check", name, BENCH_PASSWORD},
-                                        bench.db_big.dir);
-            if (!starts_with(done.output, ("+OK " + name).c_str()))
-                fail("check reply: " + done.output);
-        });
-    }, floor_processes, "logins floor processes"));
-    add(bench, "logins pipes", with_floor([&bench] {
-        std::vector<Child> sessions(static_cast<std::size_t>(bench.sizes.clients));
-        for (Child &session : sessions)
-            start_session(session, bench.paths, bench.db_big.dir);
-        return logins_per_second(bench.sizes.clients, bench.sizes.logins, [&](int client, int k) {
-            Child &session = sessions[static_cast<std::size_t>(client)];
-            std::string name = check_user(client, k);
-            std::string command = "check " + name + " " + BENCH_PASSWORD + "\n";
-            write_all(session.to_child, command.data(), command.size());
-            std::string line = expect_line(session);
-            if (!starts_with(line, ("+OK " + name).c_str()))
-                fail("check reply: " + line);
-        });
-    }, [&bench] { return verify_loops_at_once(bench); }, "verify loops at once"));
+    add(bench, "logins processes", [&bench] { return logins_of_processes(bench); });
+    add(bench, "logins pipes", [&bench] { return logins_over_pipes(bench); });
 }
 
 void add_lookup_figures(Bench &bench)
