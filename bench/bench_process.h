@@ -55,6 +55,18 @@ Finished run_process(const std::vector<std::string> &arguments, const std::strin
 // The number the process prints first.
 double run_number(const std::vector<std::string> &arguments, const std::string &cwd);
 
+// Closes the child's input, reads its output to the end and reaps it: the
+// user and system time it used, in microseconds. Ends the driver unless it
+// exits with status 0.
+double finish_child(Child &child);
+
+// Instructions (user and kernel) that perf stat counts for a run of the
+// process fed input on its standard input; -1 when perf counts none here
+// (not installed, or no hardware counters, as in many virtual machines).
+// why then says what perf said.
+double count_instructions(const std::vector<std::string> &arguments, const std::string &cwd,
+                          const std::string &input, std::string &why);
+
 // Spawns a daemon in a session of its own, standard input from /dev/null and
 // its output appended to log. 0 with pid set, or -1.
 int spawn_daemon(const std::vector<std::string> &arguments, const std::string &log, pid_t &pid);
