@@ -180,13 +180,15 @@ void read_to_end(Child &child, std::string &output)
 }  // namespace
 
 int run_process_status(const std::vector<std::string> &arguments, const std::string &cwd,
-                       Finished &result)
+                       Finished &result, const std::string &input)
 {
     result = Finished{};
     auto start = clock_type::now();
     Child child;
     if (spawn_on_pipes(child, arguments, cwd) != 0)
         return -1;
+    if (!input.empty())
+        write_all(child.to_child, input.data(), input.size());
     child.close_input();
     read_to_end(child, result.output);
     reap(child, result);
@@ -194,10 +196,11 @@ int run_process_status(const std::vector<std::string> &arguments, const std::str
     return 0;
 }
 
-Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd)
+Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd,
+                     const std::string &input)
 {
     Finished result;
-    if (run_process_status(arguments, cwd, result) != 0)
+    if (run_process_status(arguments, cwd, result, input) != 0)
         fail("cannot start " + arguments[0]);
     if (result.status != 0)
         fail("process " + arguments[0] + " failed: " + result.output);

@@ -46,12 +46,14 @@ struct Finished {
     long max_rss_kib = 0;
 };
 
-// Runs a process to its end with standard input closed and its whole output
-// (standard output only) read. 0, or -1 when it could not be started.
+// Runs a process to its end with input on its standard input, which is then
+// closed (input must fit a pipe's buffer), and its whole output (standard
+// output only) read. 0, or -1 when it could not be started.
 int run_process_status(const std::vector<std::string> &arguments, const std::string &cwd,
-                       Finished &result);
+                       Finished &result, const std::string &input = "");
 // The same, ending the driver unless the process exits with status 0.
-Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd);
+Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd,
+                     const std::string &input = "");
 // The number the process prints first.
 double run_number(const std::vector<std::string> &arguments, const std::string &cwd);
 
