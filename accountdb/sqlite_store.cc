@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "accountdb/account_db.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "accountdb/sqlite_admin.h"
 #include "accountdb/user_records.h"
 #include "log/trace_log.h"

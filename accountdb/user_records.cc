@@ -4,7 +4,7 @@
 
 #include "accountdb/account_db.h"
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "platform/utf_text.h"
 
 namespace {

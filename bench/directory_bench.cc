@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "bench/bench_process.h"
 #include "bench/bench_table.h"
 #include "ldapstore/ldap_schema.h"

@@ -14,7 +14,7 @@ gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST)
 
 # The account service and the sqlite store on real files, and the cases
 # every store must meet (tests/conformance).
-file(GLOB LODGATE_ACCOUNTDB_TESTS CONFIGURE_DEPENDS accountdb/*_test.cc
+file(GLOB LODGATE_ACCOUNTDB_TESTS CONFIGURE_DEPENDS accountdb/*_test.cc hashing/*_test.cc
     platform/*-posix_test.cc tests/conformance/*.cc)
 if(NOT LODGATE_LINKED_IN)
     list(FILTER LODGATE_ACCOUNTDB_TESTS EXCLUDE REGEX "/hash_memory_test\\.cc$")

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"

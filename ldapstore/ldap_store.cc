@@ -8,7 +8,7 @@
 #include <set>
 
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_operations.h"

@@ -7,7 +7,7 @@
 
 #include "platform/parameter_number.h"
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"
 #include "log/trace_log.h"

@@ -3,7 +3,7 @@
 #include <map>
 #include <set>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_result.h"
 #include "ldapstore/ldap_store.h"
 #include "tests/ldap/slapd_fixture.h"
