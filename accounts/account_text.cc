@@ -8,7 +8,7 @@
 #include "accounts/reply_table.h"
 #include "protocol/replies.h"
 #include "log/line_format.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"

@@ -8,7 +8,7 @@
 #include "accounts/reply_table.h"
 #include "protocol/replies.h"
 #include "config/host.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/last_error.h"

@@ -7,7 +7,7 @@
 #include "config/host.h"
 #include "config/settings.h"
 #include "homedir/home_directory.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/parameter_number.h"

@@ -4,7 +4,7 @@
 # Units over a scripted account service. The service's own tests
 # (platform/*-posix_test.cc) need a real store and run with the stores.
 file(GLOB LODGATE_UNIT_TESTS CONFIGURE_DEPENDS
-    command/*_test.cc protocol/*_test.cc config/*_test.cc log/*_test.cc accounts/*_test.cc
+    command/*_test.cc protocol/*_test.cc config/*_test.cc log/*_test.cc text/*_test.cc accounts/*_test.cc
     homedir/*_test.cc platform/*_test.cc)
 list(FILTER LODGATE_UNIT_TESTS EXCLUDE REGEX "/platform/.*-posix_test\\.cc$")
 add_executable(unit_tests ${LODGATE_UNIT_TESTS}

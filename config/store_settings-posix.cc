@@ -4,7 +4,7 @@
 
 #include "accountdb/account_db.h"
 #include "config/settings.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/account_stores.h"
 #include "protocol/replies.h"

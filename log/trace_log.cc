@@ -9,7 +9,7 @@
 #include "log/product.h"
 #include "log/line_format.h"
 #include "log/paths.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/process.h"
 
 int log_level = LOG_OFF;

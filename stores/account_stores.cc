@@ -2,7 +2,7 @@
 #include "platform/account_stores.h"
 
 #include "accountdb/sqlite_store.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 
 namespace {
