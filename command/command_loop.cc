@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "accounts/account_text.h"
+#include "platform/secret_text.h"
 #include "command/base_name.h"
 #include "command/dispatcher.h"
 #include "command/option_words.h"
