@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "accountdb/database_files.h"
+#include "platform/account_backend.h"
 #include "platform/account_names.h"
 #include "log/trace_log.h"
 

@@ -15,7 +15,6 @@
 
 constexpr int ACCOUNT_DB_SCHEMA_VERSION = 1;
 constexpr int ACCOUNT_DB_BUSY_TIMEOUT_MS = 10000;
-constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
 
 // The file that the first operation opens when account_db_open named
 // none: lodgate.db in the current directory until one is configured.

@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-#include "accountdb/account_db.h"
 #include "config/settings.h"
 #include "text/text.h"
 #include "log/trace_log.h"

@@ -31,6 +31,10 @@ struct LdapSettings {
     std::string policy_dn;
 };
 
+// The account database's file when the configuration names none: beside
+// the configuration file, or in the current directory.
+constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
+
 // Handed to a store when it opens, so that no store reads the process-wide
 // settings itself.
 struct StoreSettings {
