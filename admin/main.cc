@@ -93,7 +93,7 @@ int open_store(const char *config_file)
     if (!loaded)
         return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
                           config_file != nullptr ? config_file : "lodgate.ini");
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     std::string refusal;
     if (choose_configured_store(refusal) != STORE_READY || (admin_store = account_store()) == nullptr)
         return admin_fail(ADMIN_FAILED, "%s", refusal.c_str());

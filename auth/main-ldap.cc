@@ -6,6 +6,6 @@
 
 int main(int argc, char **argv)
 {
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     return run_lodgate_auth(argc, argv);
 }

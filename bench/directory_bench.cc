@@ -190,7 +190,7 @@ Spread binds_on_one_connection(const Site &site, int count)
 // the account service of this process on the directory store.
 Row timing_row(const Site &site, int trials)
 {
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     StoreSettingFault fault;
     if (choose_account_store("ldap", site.store, fault) != NERR_Success)
         fail("the directory store did not open");

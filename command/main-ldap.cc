@@ -8,6 +8,6 @@
 int main(int argc, char **argv)
 {
     ignore_file_size_signal();
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     return run_handed_lodgate(argc, argv);
 }

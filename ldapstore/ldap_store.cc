@@ -277,7 +277,7 @@ void keep_undo(UndoLog &undo)
     undo.clear();
 }
 
-const AccountBackend LDAP_BACKEND = {
+const AccountBackend LDAP_STORE = {
     "ldap",
     ldap_store_open,
     ldap_store_close,

@@ -15,7 +15,7 @@
 namespace {
 
 const char PASSWORD[] = "Directory-Pass-7";
-const AccountBackend &store = LDAP_BACKEND;
+const AccountBackend &store = LDAP_STORE;
 
 struct OpenStore {
     StoreSettingFault fault;
