@@ -49,9 +49,11 @@ DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value)
     const PolicyRow &row = row_of(key);
     const char *attribute = is_ad() ? row.ad : row.ppolicy;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {attribute}, found);
+    int result =
+        directory_search_entries(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {attribute}, found);
     if (result != LDAP_SUCCESS || found.empty())
-        return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result, LdapTarget::BASE);
+        return directory_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
+                              LdapTarget::BASE);
     if (const std::string *text = found.front().first(attribute))
         value = std::atoll(text->c_str()) / (is_ad() ? row.ad_scale : 1);
     return NERR_Success;
@@ -75,5 +77,5 @@ DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
         if (key == PolicyKey::LOCKOUT_THRESHOLD)
             changes.push_back({LDAP_MOD_REPLACE, "pwdLockout", {value > 0 ? "TRUE" : "FALSE"}});
     }
-    return ldap_code(ldap_modify_entry(dn, changes), LdapTarget::BASE);
+    return directory_code(directory_modify_entry(dn, changes), LdapTarget::BASE);
 }

@@ -143,10 +143,10 @@ DWORD groups_of(const std::string &member, std::set<std::string> &names,
     std::vector<LdapEntry> found;
     std::string filter = std::string("(&(objectClass=") + schema().group_class + ")" +
                          equality_filter(schema().group_member, member) + ")";
-    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filter,
-                                     {schema().group_naming}, found);
+    int result = directory_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
+                                          filter, {schema().group_naming}, found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     for (const LdapEntry &group : found)
         if (const std::string *name = group.first(schema().group_naming))
             names.insert(fold_name(*name));
@@ -160,11 +160,13 @@ DWORD find_group_entry(std::string_view name, LdapEntry &entry)
     if (!name_is_valid(name))
         return NERR_GroupNotFound;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
-                                     group_filter(name), {schema().group_naming, "description",
-                                                          schema().group_member}, found);
+    int result = directory_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
+                                          group_filter(name),
+                                          {schema().group_naming, "description",
+                                           schema().group_member},
+                                          found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     if (found.empty())
         return NERR_GroupNotFound;
     entry = std::move(found.front());
@@ -176,11 +178,11 @@ DWORD find_account_entry(std::string_view name, LdapEntry &entry, bool with_pass
     if (!name_is_valid(name))
         return NERR_UserNotFound;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
-                                     account_filter(name), account_attributes(with_password),
-                                     found);
+    int result = directory_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
+                                          account_filter(name), account_attributes(with_password),
+                                          found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     if (found.empty())
         return NERR_UserNotFound;
     entry = std::move(found.front());
@@ -217,14 +219,14 @@ DWORD ldap_store_open(const StoreSettings &settings, StoreSettingFault &fault)
         return refuse_setting(fault, {"Missing", "ldap_user_base", "", ""});
     if (settings.ldap.group_base.empty())
         return refuse_setting(fault, {"Missing", "ldap_group_base", "", ""});
-    return ldap_configure(settings.ldap, fault);
+    return directory_configure(settings.ldap, fault);
 }
 
 void ldap_store_close()
 {
-    ldap_end_listings();
-    ldap_disconnect();
-    ldap_forget();
+    directory_end_listings();
+    directory_disconnect();
+    directory_forget();
     ldap_store.in_change = false;
     ldap_store.change.clear();
     ldap_store.completion.clear();
@@ -261,10 +263,10 @@ DWORD ldap_store_end_change(bool keep)
 DWORD complete_change()
 {
     for (const UndoStep &step : ldap_store.completion) {
-        int result = ldap_modify_entry(step.dn, step.changes);
+        int result = directory_modify_entry(step.dn, step.changes);
         if (result != LDAP_SUCCESS) {
             run_undo(ldap_store.change);
-            return ldap_code(result, LdapTarget::ACCOUNT);
+            return directory_code(result, LdapTarget::ACCOUNT);
         }
     }
     return NERR_Success;
@@ -301,5 +303,5 @@ const AccountBackend LDAP_STORE = {
     ldap_store_unlock_account,
     ldap_store_import_accounts,
     ldap_store_check_store,
-    ldap_last_fault,
+    directory_last_fault,
 };

@@ -60,7 +60,7 @@ DWORD complete_change();
 DWORD ldap_store_list_accounts(const std::string &cursor, const NameShape &shape, StoreFits fits,
                                void *context, StorePage &page);
 // Ends every open listing (the store closes).
-void ldap_end_listings();
+void directory_end_listings();
 DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword &password,
                                 DWORD *parm_err);
 DWORD ldap_store_update_account(std::string_view name, const StoreAccount &values,

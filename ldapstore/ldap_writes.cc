@@ -155,9 +155,9 @@ DWORD modify_group(const char *group, int op, const std::string &member, UndoLog
     DWORD status = find_group_entry(group, entry);
     if (status != NERR_Success)
         return status;
-    int result = ldap_modify_entry(entry.dn, {{op, schema().group_member, {member}}});
+    int result = directory_modify_entry(entry.dn, {{op, schema().group_member, {member}}});
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::GROUP);
+        return directory_code(result, LdapTarget::GROUP);
     int reverse = op == LDAP_MOD_ADD ? LDAP_MOD_DELETE : LDAP_MOD_ADD;
     undo.push_back({UndoStep::MODIFY, entry.dn, {{reverse, schema().group_member, {member}}}});
     return NERR_Success;
@@ -218,9 +218,9 @@ DWORD add_account(const StoreAccount &account, const std::string &password, Undo
     for (LdapChange &change : member_changes(account))
         if (!change.values.empty())
             attributes.push_back({LDAP_MOD_ADD, change.attribute, change.values});
-    int result = ldap_add_entry(dn, attributes);
+    int result = directory_add_entry(dn, attributes);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     undo.push_back({UndoStep::REMOVE, dn, {}});
     std::string member = schema().member_is_dn ? dn : account.name;
     return set_priv_groups(member, account.priv, {}, undo);
@@ -259,9 +259,9 @@ DWORD stop_password(const LdapEntry &whole, UndoLog &undo)
     const std::vector<std::string> *password = whole.find(schema().password);
     if (!schema().crypt_passwords || password == nullptr)
         return NERR_Success;
-    int result = ldap_modify_entry(whole.dn, {{LDAP_MOD_DELETE, schema().password, {}}});
+    int result = directory_modify_entry(whole.dn, {{LDAP_MOD_DELETE, schema().password, {}}});
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::ACCOUNT);
+        return directory_code(result, LdapTarget::ACCOUNT);
     undo.push_back({UndoStep::MODIFY, whole.dn, {{LDAP_MOD_REPLACE, schema().password, *password}}});
     return NERR_Success;
 }
@@ -311,9 +311,9 @@ DWORD ldap_store_update_account(std::string_view name, const StoreAccount &value
         return status;
     if (lacks_aux_class(entry))
         changes.insert(changes.begin(), {LDAP_MOD_ADD, "objectClass", {schema().aux_class}});
-    int result = ldap_modify_entry(entry.dn, changes);
+    int result = directory_modify_entry(entry.dn, changes);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::ACCOUNT);
+        return directory_code(result, LdapTarget::ACCOUNT);
     UndoLog undo{{UndoStep::MODIFY, entry.dn, restoring(entry, changes)}};
     std::set<std::string> groups;
     std::string member = member_value(entry);
@@ -332,18 +332,18 @@ DWORD ldap_store_delete_account(std::string_view name)
     // Everything the service identity may read, the password included, so
     // that an undo puts the account back whole.
     std::vector<LdapEntry> whole;
-    int result = ldap_search_entries(entry.dn, LDAP_SCOPE_BASE, "(objectClass=*)",
-                                     {"*", schema().password}, whole);
+    int result = directory_search_entries(entry.dn, LDAP_SCOPE_BASE, "(objectClass=*)",
+                                          {"*", schema().password}, whole);
     if (result != LDAP_SUCCESS || whole.empty())
-        return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
-                         LdapTarget::ACCOUNT);
+        return directory_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
+                              LdapTarget::ACCOUNT);
     UndoLog undo;
     status = stop_password(whole.front(), undo);
     if (status == NERR_Success)
         status = leave_groups(member_value(entry), undo);
     if (status == NERR_Success) {
-        result = ldap_delete_entry(entry.dn);
-        status = ldap_code(result, LdapTarget::ACCOUNT);
+        result = directory_delete_entry(entry.dn);
+        status = directory_code(result, LdapTarget::ACCOUNT);
     }
     if (status == NERR_Success) {
         UndoStep add{UndoStep::ADD, entry.dn, {}};
