@@ -36,7 +36,7 @@ constexpr std::string_view LOCAL_NAMES[] = {"localhost", "127.0.0.1", "."};
 struct BufferRelease {
     void operator()(void *buffer) const { std::free(buffer); }
 };
-using ServiceBuffer = std::unique_ptr<void, BufferRelease>;
+using HeapBuffer = std::unique_ptr<void, BufferRelease>;
 
 // What LogonUserW hands out; CloseHandle takes back only these.
 struct LogonToken {};
@@ -217,7 +217,7 @@ DWORD pack_accounts(const std::vector<StoreAccount> &accounts, LPBYTE *bufptr)
     std::size_t total = 0;
     for (const StoreAccount &account : accounts)
         total += entry_bytes(account);
-    ServiceBuffer buffer(std::malloc(total));
+    HeapBuffer buffer(std::malloc(total));
     if (!buffer)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto *infos = static_cast<USER_INFO_1 *>(buffer.get());
@@ -552,7 +552,7 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr)
     std::int64_t minimum = 0;
     if (store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
-    ServiceBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
+    HeapBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
     if (!buffer)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto *info = static_cast<USER_MODALS_INFO_0 *>(buffer.get());
