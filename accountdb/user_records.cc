@@ -1,7 +1,5 @@
 #include "accountdb/user_records.h"
 
-#include <ctime>
-
 #include "accountdb/account_db.h"
 #include "platform/account_names.h"
 #include "hashing/password_hash.h"
@@ -369,15 +367,6 @@ DWORD count_unknown_name_attempt(LogonAttempt &attempt)
 }
 
 }  // namespace
-
-std::int64_t account_clock_fixed = 0;
-
-std::int64_t account_clock()
-{
-    if (account_clock_fixed != 0)
-        return account_clock_fixed;
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
 
 DWORD db_read_lockout_policy(LockoutPolicy &policy)
 {

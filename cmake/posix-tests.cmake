@@ -20,7 +20,7 @@ if(NOT LODGATE_LINKED_IN)
     list(FILTER LODGATE_ACCOUNTDB_TESTS EXCLUDE REGEX "/hash_memory_test\\.cc$")
 endif()
 add_executable(accountdb_tests ${LODGATE_ACCOUNTDB_TESTS} tests/test_support.cc
-    tests/process_state.cc)
+    tests/process_state.cc tests/test_hooks.cc)
 target_link_libraries(accountdb_tests PRIVATE lodgate_core lodgate_service GTest::gtest_main)
 gtest_discover_tests(accountdb_tests DISCOVERY_MODE PRE_TEST)
 

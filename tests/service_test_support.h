@@ -14,6 +14,7 @@
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/last_error.h"
+#include "tests/test_hooks.h"
 #include "tests/test_support.h"
 
 // The service takes non-const texts but never writes through them.
