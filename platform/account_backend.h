@@ -189,3 +189,9 @@ struct AccountBackend {
     // (a file that keeps this process out, a server that does not answer).
     std::string (*last_fault)();
 };
+
+// How the POSIX account service finds the store it serves from: the
+// stores' table (stores/) sets it when a program links or chooses a store.
+// Unset, or answering null, every operation of the service answers
+// NERR_InternalError.
+extern const AccountBackend *(*serving_store)();

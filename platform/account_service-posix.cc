@@ -18,7 +18,6 @@
 
 #include "platform/account_names.h"
 #include "platform/account_backend.h"
-#include "platform/account_stores.h"
 #include "platform/host_name.h"
 #include "platform/last_error.h"
 #include "platform/parameter_number.h"
@@ -245,10 +244,15 @@ bool account_name(LPCWSTR wide, std::string &name)
     return wide_to_utf8(wide, name) && name_is_valid(name);
 }
 
+const AccountBackend *current_store()
+{
+    return serving_store != nullptr ? serving_store() : nullptr;
+}
+
 // The store, or NERR_InternalError when the configuration named none.
 DWORD find_store(const AccountBackend *&store)
 {
-    store = account_store();
+    store = current_store();
     return store != nullptr ? NERR_Success : NERR_InternalError;
 }
 
@@ -307,6 +311,8 @@ bool fits_buffer(const StoreAccount &account, void *context)
 }
 
 }  // namespace
+
+const AccountBackend *(*serving_store)() = nullptr;
 
 NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE *bufptr)
 {
@@ -471,13 +477,13 @@ void narrow_next_listing(std::vector<std::string> shape)
 // had) each call goes on to answer for itself.
 void begin_account_change()
 {
-    if (const AccountBackend *store = account_store())
+    if (const AccountBackend *store = current_store())
         store->begin_change();
 }
 
 NET_API_STATUS end_account_change(bool keep)
 {
-    const AccountBackend *store = account_store();
+    const AccountBackend *store = current_store();
     return store != nullptr ? store->end_change(keep) : NERR_InternalError;
 }
 
