@@ -8,7 +8,7 @@
 #include "config/settings.h"
 #include "config/store_settings.h"
 #include "ldapstore/ldap_store.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/parameter_number.h"
 #include "platform/win_types.h"
 

@@ -11,7 +11,7 @@
 #include "log/trace_log.h"
 #include "platform/account_names.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/last_error.h"
 
 namespace {

@@ -29,7 +29,7 @@
 #include "ldapstore/ldap_schema.h"
 #include "ldapstore/ldap_store.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "tests/ldap/slapd_fixture.h"
 
 namespace {

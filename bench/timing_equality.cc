@@ -18,7 +18,7 @@
 #include "accountdb/account_db.h"
 #include "accountdb/user_records.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 
 namespace {
 

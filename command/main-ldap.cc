@@ -2,7 +2,7 @@
 // static lodgate starts it when account_service is ldap.
 #include "command/command_loop.h"
 #include "ldapstore/ldap_store.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/process.h"
 
 int main(int argc, char **argv)

@@ -5,7 +5,7 @@
 #include "config/settings.h"
 #include "text/text.h"
 #include "log/trace_log.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "protocol/replies.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The stores linked into the programs, by their account_service names.
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 
 #include "accountdb/sqlite_store.h"
 #include "text/text.h"

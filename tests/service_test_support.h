@@ -13,7 +13,7 @@
 #include "platform/utf_text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/last_error.h"
 #include "tests/test_hooks.h"
 #include "tests/test_support.h"
