@@ -565,6 +565,29 @@ void bind_optional_text(sqlite3_stmt *statement, int index, const std::optional<
         sqlite3_bind_null(statement, index);
 }
 
+void bind_parameter(sqlite3_stmt *statement, int index, std::string_view text)
+{
+    bind_text(statement, index, text);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::string> &text)
+{
+    bind_optional_text(statement, index, text);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, std::int64_t value)
+{
+    sqlite3_bind_int64(statement, index, value);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::int64_t> &value)
+{
+    if (value)
+        sqlite3_bind_int64(statement, index, *value);
+    else
+        sqlite3_bind_null(statement, index);
+}
+
 std::string column_text(sqlite3_stmt *statement, int column)
 {
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));

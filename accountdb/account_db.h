@@ -132,3 +132,48 @@ void bind_optional_text(sqlite3_stmt *statement, int index,
                         const std::optional<std::string> &text);
 std::string column_text(sqlite3_stmt *statement, int column);
 std::optional<std::string> column_optional_text(sqlite3_stmt *statement, int column);
+
+// One parameter as its type binds: a text, an absent or present text, an
+// integer, an absent or present integer.
+void bind_parameter(sqlite3_stmt *statement, int index, std::string_view text);
+inline void bind_parameter(sqlite3_stmt *statement, int index, const std::string &text)
+{
+    bind_parameter(statement, index, std::string_view(text));
+}
+inline void bind_parameter(sqlite3_stmt *statement, int index, const char *text)
+{
+    bind_parameter(statement, index, std::string_view(text));
+}
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::string> &text);
+void bind_parameter(sqlite3_stmt *statement, int index, std::int64_t value);
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::int64_t> &value);
+
+// The statement of id with params bound from 1 in order, reset when the
+// scope ends; null after the traced failure to prepare it. Bound texts
+// must outlive the scope.
+struct ScopedStatement {
+    sqlite3_stmt *statement;
+    StatementScope scope;
+
+    template <typename... Params>
+    explicit ScopedStatement(StatementId id, const Params &...params)
+        : statement(account_db_statement(id)), scope(statement)
+    {
+        int index = 0;
+        if (statement != nullptr)
+            (bind_parameter(statement, ++index, params), ...);
+    }
+    operator sqlite3_stmt *() const { return statement; }
+};
+
+// Runs the statement of id, which gives no rows, with params bound.
+// NERR_Success, or NERR_InternalError after an ERROR line naming action.
+template <typename... Params>
+DWORD db_run(StatementId id, const char *action, const Params &...params)
+{
+    ScopedStatement statement(id, params...);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    int result = sqlite3_step(statement);
+    return result == SQLITE_DONE ? NERR_Success : account_db_failure(action, result);
+}
