@@ -28,6 +28,7 @@ namespace {
 
 constexpr DWORD USER_LEVEL = 1;
 constexpr DWORD MEMBERS_LEVEL = 3;
+constexpr DWORD MODALS_LEVEL = 0;
 
 // Names that mean this computer besides its host name.
 constexpr std::string_view LOCAL_NAMES[] = {"localhost", "127.0.0.1", "."};
@@ -256,6 +257,23 @@ DWORD find_store(const AccountBackend *&store)
     return store != nullptr ? NERR_Success : NERR_InternalError;
 }
 
+// What every call checks first, in this order: that server names this
+// computer, that level is the one the call takes (a call of one level
+// passes it as both), that the arguments it needs are given
+// (ERROR_INVALID_PARAMETER), and that a store serves.
+DWORD open_call(LPCWSTR server, DWORD level, DWORD taken_level, bool arguments_given,
+                const AccountBackend *&store)
+{
+    DWORD status = server_name_status(server);
+    if (status != NERR_Success)
+        return status;
+    if (level != taken_level)
+        return ERROR_INVALID_LEVEL;
+    if (!arguments_given)
+        return ERROR_INVALID_PARAMETER;
+    return find_store(store);
+}
+
 BOOL logon_failure(DWORD code)
 {
     SetLastError(code);
@@ -319,19 +337,13 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
     if (bufptr == nullptr)
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
-    DWORD status = server_name_status(servername);
+    const AccountBackend *store = nullptr;
+    DWORD status = open_call(servername, level, USER_LEVEL, username != nullptr, store);
     if (status != NERR_Success)
         return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (username == nullptr)
-        return ERROR_INVALID_PARAMETER;
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
-        return status;
     std::vector<StoreAccount> accounts(1);
     status = store->find_account(name, accounts[0]);
     if (status != NERR_Success)
@@ -349,15 +361,10 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
     *bufptr = nullptr;
     *entriesread = 0;
     *totalentries = 0;
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (filter != 0 && filter != FILTER_NORMAL_ACCOUNT)
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, USER_LEVEL,
+                             filter == 0 || filter == FILTER_NORMAL_ACCOUNT, store);
+    if (status != NERR_Success)
         return status;
     std::string cursor;
     if (!take_cursor(resume_handle != nullptr ? *resume_handle : 0, cursor))
@@ -378,15 +385,9 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
 
 NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
 {
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (buf == nullptr)
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, USER_LEVEL, buf != nullptr, store);
+    if (status != NERR_Success)
         return status;
     const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
     StoreAccount account;
@@ -403,15 +404,10 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
 NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE buf,
                               LPDWORD parm_err)
 {
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (buf == nullptr || username == nullptr)
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status =
+        open_call(servername, level, USER_LEVEL, buf != nullptr && username != nullptr, store);
+    if (status != NERR_Success)
         return status;
     const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
     StoreAccount values;
@@ -430,13 +426,9 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
 
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
 {
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (username == nullptr)
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, USER_LEVEL, USER_LEVEL, username != nullptr, store);
+    if (status != NERR_Success)
         return status;
     std::string name;
     if (!account_name(username, name))
@@ -447,15 +439,10 @@ NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
 NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                        LPBYTE buf, DWORD totalentries)
 {
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != MEMBERS_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (groupname == nullptr || (buf == nullptr && totalentries > 0))
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, MEMBERS_LEVEL,
+                             groupname != nullptr && (buf != nullptr || totalentries == 0), store);
+    if (status != NERR_Success)
         return status;
     std::string group;
     if (!account_name(groupname, group))
@@ -547,13 +534,9 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr)
     if (bufptr == nullptr)
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != 0)
-        return ERROR_INVALID_LEVEL;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, MODALS_LEVEL, true, store);
+    if (status != NERR_Success)
         return status;
     std::int64_t minimum = 0;
     if (store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
