@@ -7,6 +7,8 @@
 
 #include "platform/parameter_number.h"
 #include "platform/account_names.h"
+#include "platform/secret_text.h"
+#include "platform/utf_text.h"
 #include "hashing/password_hash.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"
@@ -17,40 +19,20 @@ namespace {
 const char ADMINISTRATORS[] = "Administrators";
 const char GUESTS[] = "Guests";
 
-std::size_t utf16_units(std::string_view text)
-{
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if ((byte & 0xC0) != 0x80)
-            units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
-}
-
-// AD takes a password only as its quoted text in UTF-16LE.
+// AD takes a password only as its quoted text in UTF-16LE; password_fault
+// has found the text valid UTF-8.
 std::string ad_password(std::string_view text)
 {
     std::string quoted = "\"" + std::string(text) + "\"";
+    std::vector<WCHAR> units(wide_units_of(quoted));
+    utf8_to_wide(quoted, units.data());
     std::string out;
-    for (std::size_t i = 0; i < quoted.size();) {
-        auto byte = static_cast<unsigned char>(quoted[i]);
-        int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-        char32_t point = extra == 0 ? byte : byte & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < quoted.size(); ++k)
-            point = (point << 6) | (static_cast<unsigned char>(quoted[i + k]) & 0x3F);
-        i += static_cast<std::size_t>(extra) + 1;
-        auto put = [&out](char32_t unit) {
-            out += static_cast<char>(unit & 0xFF);
-            out += static_cast<char>((unit >> 8) & 0xFF);
-        };
-        if (point >= 0x10000) {
-            put(0xD800 + ((point - 0x10000) >> 10));
-            put(0xDC00 + ((point - 0x10000) & 0x3FF));
-        } else {
-            put(point);
-        }
+    for (WCHAR unit : units) {
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
     }
+    wipe_memory(units.data(), units.size() * sizeof(WCHAR));
+    wipe_memory(quoted.data(), quoted.size());
     return out;
 }
 
@@ -79,7 +61,7 @@ DWORD password_value(const StorePassword &password, std::string &value, DWORD *p
     DWORD status = ldap_store_read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
     if (status != NERR_Success)
         return status;
-    if (static_cast<std::int64_t>(utf16_units(text)) < minimum)
+    if (static_cast<std::int64_t>(wide_units_of(text)) < minimum)
         return NERR_PasswordTooShort;
     if (!schema().crypt_passwords) {
         value = ad_password(text);
