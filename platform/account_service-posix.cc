@@ -38,9 +38,23 @@ struct BufferRelease {
 };
 using HeapBuffer = std::unique_ptr<void, BufferRelease>;
 
-// What LogonUserW hands out; CloseHandle takes back only these.
-struct LogonToken {};
+// What LogonUserW hands out; CloseHandle takes back only these. A token
+// keeps the account its store verified, so that NetUserGetInfo of the same
+// name while it lives (a check reads the account it logged on) asks the
+// store no second time: on a directory, a search saved per login.
+struct LogonToken {
+    std::string name;  // as LogonUserW was given it
+    StoreAccount account;
+};
 std::vector<std::unique_ptr<LogonToken>> live_tokens;
+
+const StoreAccount *verified_account(const std::string &name)
+{
+    for (const std::unique_ptr<LogonToken> &token : live_tokens)
+        if (token->name == name)
+            return &token->account;
+    return nullptr;
+}
 
 bool same_ascii_text(std::string_view a, std::string_view b)
 {
@@ -345,8 +359,9 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
     if (!account_name(username, name))
         return NERR_UserNotFound;
     std::vector<StoreAccount> accounts(1);
-    status = store->find_account(name, accounts[0]);
-    if (status != NERR_Success)
+    if (const StoreAccount *verified = verified_account(name))
+        accounts[0] = *verified;
+    else if ((status = store->find_account(name, accounts[0])) != NERR_Success)
         return status;
     return pack_accounts(accounts, bufptr);
 }
@@ -509,7 +524,8 @@ BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password, DWORD logon_
     // that the answer tells nothing of the account; the store traces why.
     if (verdict != LogonVerdict::RIGHT)
         return logon_failure(ERROR_LOGON_FAILURE);
-    auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{});
+    auto issued = std::unique_ptr<LogonToken>(
+        new (std::nothrow) LogonToken{std::move(name), std::move(account)});
     if (!issued)
         return logon_failure(ERROR_NOT_ENOUGH_MEMORY);
     *token = issued.get();
