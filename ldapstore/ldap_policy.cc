@@ -46,6 +46,8 @@ DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value)
     const std::string &dn = ldap_store.settings.policy_dn;
     if (dn.empty())
         return NERR_Success;
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length.reset();
     const PolicyRow &row = row_of(key);
     const char *attribute = is_ad() ? row.ad : row.ppolicy;
     std::vector<LdapEntry> found;
@@ -56,7 +58,18 @@ DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value)
                               LdapTarget::BASE);
     if (const std::string *text = found.front().first(attribute))
         value = std::atoll(text->c_str()) / (is_ad() ? row.ad_scale : 1);
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length = value;
     return NERR_Success;
+}
+
+DWORD policy_minimum_length(std::int64_t &value)
+{
+    if (ldap_store.min_password_length) {
+        value = *ldap_store.min_password_length;
+        return NERR_Success;
+    }
+    return ldap_store_read_policy(PolicyKey::MIN_PASSWORD_LENGTH, value);
 }
 
 DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
@@ -68,6 +81,8 @@ DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
     }
     if (value < 0)
         return ERROR_INVALID_PARAMETER;
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length.reset();
     const PolicyRow &row = row_of(key);
     std::vector<LdapChange> changes;
     if (is_ad()) {

@@ -230,6 +230,7 @@ void ldap_store_close()
     ldap_store.in_change = false;
     ldap_store.change.clear();
     ldap_store.completion.clear();
+    ldap_store.min_password_length.reset();
 }
 
 DWORD ldap_store_find_account(std::string_view name, StoreAccount &account)
@@ -255,6 +256,7 @@ DWORD ldap_store_end_change(bool keep)
     ldap_store.in_change = false;
     ldap_store.change.clear();
     ldap_store.completion.clear();
+    ldap_store.min_password_length.reset();
     return status;
 }
 

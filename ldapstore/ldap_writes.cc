@@ -43,8 +43,27 @@ DWORD invalid(DWORD *parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The value of the password attribute for a new password or a kept hash.
-DWORD password_value(const StorePassword &password, std::string &value, DWORD *parm_err)
+// NERR_Success when a new password may be stored: a text the directory
+// can hold and the policy's minimum takes (a kept hash always may).
+DWORD password_allowed(const StorePassword &password, DWORD *parm_err)
+{
+    if (password.hash != nullptr)
+        return NERR_Success;
+    const char *text = password.text != nullptr ? password.text : "";
+    if (password_fault(text) != 0)
+        return invalid(parm_err, MEMBER_PASSWORD);
+    std::int64_t minimum = 0;
+    DWORD status = policy_minimum_length(minimum);
+    if (status != NERR_Success)
+        return status;
+    if (static_cast<std::int64_t>(wide_units_of(text)) < minimum)
+        return NERR_PasswordTooShort;
+    return NERR_Success;
+}
+
+// The value of the password attribute for a new password that
+// password_allowed took, or for a kept hash.
+DWORD password_value(const StorePassword &password, std::string &value)
 {
     if (password.hash != nullptr) {
         if (!schema().crypt_passwords) {
@@ -55,14 +74,6 @@ DWORD password_value(const StorePassword &password, std::string &value, DWORD *p
         return NERR_Success;
     }
     const char *text = password.text != nullptr ? password.text : "";
-    if (password_fault(text) != 0)
-        return invalid(parm_err, MEMBER_PASSWORD);
-    std::int64_t minimum = 0;
-    DWORD status = ldap_store_read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
-    if (status != NERR_Success)
-        return status;
-    if (static_cast<std::int64_t>(wide_units_of(text)) < minimum)
-        return NERR_PasswordTooShort;
     if (!schema().crypt_passwords) {
         value = ad_password(text);
         return NERR_Success;
@@ -265,10 +276,14 @@ DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword
     DWORD fault = account_fault(account, true);
     if (fault != 0)
         return invalid(parm_err, fault);
-    std::string value;
-    DWORD status = password_value(password, value, parm_err);
+    // Whether it adds or is refused for a taken name (which set answers by
+    // replacing the account) is known before the password is hashed.
+    DWORD status = password_allowed(password, parm_err);
     if (status == NERR_Success)
         status = name_taken(account.name);
+    std::string value;
+    if (status == NERR_Success)
+        status = password_value(password, value);
     if (status != NERR_Success)
         return status;
     UndoLog undo;
@@ -286,7 +301,9 @@ DWORD ldap_store_update_account(std::string_view name, const StoreAccount &value
     std::vector<LdapChange> changes = member_changes(values);
     if (status == NERR_Success && password != nullptr) {
         std::string value;
-        status = password_value(*password, value, parm_err);
+        status = password_allowed(*password, parm_err);
+        if (status == NERR_Success)
+            status = password_value(*password, value);
         changes.push_back({LDAP_MOD_REPLACE, schema().password, {value}});
     }
     if (status != NERR_Success)
@@ -353,7 +370,7 @@ DWORD ldap_store_import_accounts(const std::vector<StoreImport> &accounts)
     for (std::size_t i = 0; status == NERR_Success && i < accounts.size(); ++i) {
         std::string value;
         StorePassword hash{nullptr, accounts[i].hash.c_str()};
-        status = password_value(hash, value, nullptr);
+        status = password_value(hash, value);
         if (status == NERR_Success)
             status = add_account(accounts[i].account, value, undo);
     }
