@@ -6,6 +6,7 @@
 
 #include "accounts/account_text.h"
 #include "accounts/reply_table.h"
+#include "accounts/user_word.h"
 #include "protocol/replies.h"
 #include "config/host.h"
 #include "text/text.h"
@@ -206,19 +207,15 @@ bool name_matches(const char *pattern, const char *name)
 
 int do_lookup(const WordList &words, int command_index)
 {
-    log_info("Performing lookup");
-    const char *user_word = word_at(words, command_index + 1);
-    if (user_word == nullptr)
-        return -1;
-    WideText user;
-    if (!to_wide(user_word, user))
-        return 0;
+    UserWord user;
+    if (int opened = open_user_word("lookup", words, command_index, false, user); opened != 1)
+        return opened;
     HostName host = resolve_host();
     ServiceBuffer info;
-    DWORD result = NetUserGetInfo(host.get(), user.data(), 1, info.out());
+    DWORD result = NetUserGetInfo(host.get(), user.wide.data(), 1, info.out());
     if (result != NERR_Success)
-        return reply_for_code(LOOKUP_TABLE, as_logon_code(result), user_word);
-    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
+        return reply_for_code(LOOKUP_TABLE, as_logon_code(result), user.word);
+    reply_with_user_info(std::string("+OK ") + user.word + " config 0", info.user_info());
     return 1;
 }
 
