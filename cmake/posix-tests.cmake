@@ -26,7 +26,8 @@ gtest_discover_tests(accountdb_tests DISCOVERY_MODE PRE_TEST)
 
 # The directory store against real slapd servers, with the same cases.
 file(GLOB LODGATE_LDAP_TESTS CONFIGURE_DEPENDS tests/ldap/*.cc tests/conformance/*.cc)
-add_executable(ldap_tests ${LODGATE_LDAP_TESTS} tests/test_support.cc tests/e2e/harness.cc)
+add_executable(ldap_tests ${LODGATE_LDAP_TESTS} tests/test_support.cc tests/e2e/harness.cc
+    tests/child_spawn.cc)
 target_link_libraries(ldap_tests PRIVATE lodgate_ldapstore lodgate_core GTest::gtest_main)
 target_compile_definitions(ldap_tests PRIVATE LODGATE_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     LODGATE_BINARY="$<TARGET_FILE:lodgate>" LODGATE_ADMIN_BINARY="$<TARGET_FILE:lodgate-admin>"
@@ -38,7 +39,7 @@ gtest_discover_tests(ldap_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
 
 # The whole module as a child process.
 file(GLOB LODGATE_E2E_TESTS CONFIGURE_DEPENDS tests/e2e/*.cc)
-add_executable(e2e_tests ${LODGATE_E2E_TESTS} tests/test_support.cc)
+add_executable(e2e_tests ${LODGATE_E2E_TESTS} tests/test_support.cc tests/child_spawn.cc)
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(e2e_tests PRIVATE
@@ -53,7 +54,7 @@ gtest_discover_tests(e2e_tests DISCOVERY_MODE PRE_TEST)
 # faults, over the real binary and database.
 file(GLOB LODGATE_HARDENING_SOURCES CONFIGURE_DEPENDS tests/hardening/*.cc)
 add_executable(hardening_tests ${LODGATE_HARDENING_SOURCES} tests/e2e/harness.cc
-    tests/test_support.cc)
+    tests/child_spawn.cc tests/test_support.cc)
 target_include_directories(hardening_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(hardening_tests PRIVATE LODGATE_BINARY="$<TARGET_FILE:lodgate>")
 target_link_libraries(hardening_tests PRIVATE PkgConfig::SQLITE3 crypt GTest::gtest_main)
