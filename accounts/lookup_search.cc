@@ -34,21 +34,18 @@ constexpr ReplyTable SEARCH_TABLE = {SEARCH_ROWS, {0, UNKNOWN_ERROR_REPLY, Reply
 
 // "Not found" is final for a daemon, which bounces the mail: it answers
 // only a name the service reports missing. A service that cannot answer
-// gets check's reply for the same fault.
+// gets check's reply for the same fault: a read that reaches no server
+// answers ERROR_BAD_NETPATH where a logon answers ERROR_NO_LOGON_SERVERS
+// (1311).
 constexpr ReplyRow LOOKUP_ROWS[] = {
     {NERR_UserNotFound, "-ERR User %s not found.", ReplyArgument::TEXT},
     {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+    {ERROR_BAD_NETPATH, "-ERR 1311:Unknown error has occurred.", ReplyArgument::NONE},
 };
 constexpr ReplyTable LOOKUP_TABLE = {LOOKUP_ROWS,
                                      {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
-
-// A logon that reaches no server answers ERROR_NO_LOGON_SERVERS where a
-// read answers ERROR_BAD_NETPATH; lookup tells it as check does.
-DWORD as_logon_code(DWORD result)
-{
-    return result == ERROR_BAD_NETPATH ? ERROR_NO_LOGON_SERVERS : result;
-}
+static_assert(ERROR_NO_LOGON_SERVERS == 1311);
 
 // Bounds compare as signed bytes, as the daemons' own matching did: a byte
 // of 0x80 or above lies below every ASCII character.
@@ -208,15 +205,11 @@ bool name_matches(const char *pattern, const char *name)
 int do_lookup(const WordList &words, int command_index)
 {
     UserWord user;
-    if (int opened = open_user_word("lookup", words, command_index, false, user); opened != 1)
-        return opened;
-    HostName host = resolve_host();
     ServiceBuffer info;
-    DWORD result = NetUserGetInfo(host.get(), user.wide.data(), 1, info.out());
-    if (result != NERR_Success)
-        return reply_for_code(LOOKUP_TABLE, as_logon_code(result), user.word);
-    reply_with_user_info(std::string("+OK ") + user.word + " config 0", info.user_info());
-    return 1;
+    int found = read_user_account("lookup", words, command_index, LOOKUP_TABLE, user, info);
+    if (found == 1)
+        reply_with_user_info(std::string("+OK ") + user.word + " config 0", info.user_info());
+    return found;
 }
 
 int do_search(const WordList &words, int command_index)

@@ -312,19 +312,17 @@ int set_user(const WordList &words, int command_index)
 int update_user(const WordList &words, int command_index)
 {
     UserWord user;
-    if (int opened = open_user_word("update", words, command_index, false, user); opened != 1)
-        return opened;
-    HostName host = resolve_host();
     ServiceBuffer info;
-    DWORD result = NetUserGetInfo(host.get(), user.wide.data(), 1, info.out());
-    if (result != NERR_Success)
-        return reply_for_code(READ_TABLE, result, nullptr);
+    int found = read_user_account("update", words, command_index, READ_TABLE, user, info);
+    if (found != 1)
+        return found;
     UserInfoTexts texts;
     MadeDirectories made;
     if (!parse_user_info(*info.user_info(), texts, words, command_index + 2, made))
         return 0;
     DWORD parameter_index = 0;
-    result = NetUserSetInfo(host.get(), user.wide.data(), 1, info.data, &parameter_index);
+    DWORD result = NetUserSetInfo(user.host.get(), user.wide.data(), 1, info.data,
+                                  &parameter_index);
     if (result != NERR_Success)
         return undo_directories_on_failure(
             reply_write_failure(UPDATE_TABLE, result, parameter_index), made);
