@@ -187,6 +187,20 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
+// The USER_INFO_1 in buf as read_members reads it, and the password to
+// store: none when the record holds none. NERR_Success, or
+// ERROR_INVALID_PARAMETER with the faulty member in *parm_err.
+DWORD read_record(LPBYTE buf, bool with_name, StoreAccount &account, SecretText &password,
+                  StorePassword &stored, LPDWORD parm_err)
+{
+    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
+    DWORD fault = read_members(info, with_name, account, password);
+    if (fault != 0)
+        return invalid_parameter(parm_err, fault);
+    stored = StorePassword{info.usri1_password != nullptr ? password.text() : nullptr, nullptr};
+    return NERR_Success;
+}
+
 std::size_t wide_bytes(std::string_view text)
 {
     return (wide_units_of(text) + 1) * sizeof(WCHAR);
@@ -404,15 +418,13 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
     DWORD status = open_call(servername, level, USER_LEVEL, buf != nullptr, store);
     if (status != NERR_Success)
         return status;
-    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
     StoreAccount account;
     SecretText password;
-    DWORD fault = read_members(info, true, account, password);
-    if (fault != 0)
-        return invalid_parameter(parm_err, fault);
+    StorePassword stored;
+    if ((status = read_record(buf, true, account, password, stored, parm_err)) != NERR_Success)
+        return status;
     // Without a password the account has none that verifies until one is
     // set; the store checks one given against the policy.
-    StorePassword stored{info.usri1_password != nullptr ? password.text() : nullptr, nullptr};
     return store->insert_account(account, stored, parm_err);
 }
 
@@ -424,19 +436,16 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
         open_call(servername, level, USER_LEVEL, buf != nullptr && username != nullptr, store);
     if (status != NERR_Success)
         return status;
-    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
     StoreAccount values;
     SecretText password;
-    DWORD fault = read_members(info, false, values, password);
-    if (fault != 0)
-        return invalid_parameter(parm_err, fault);
+    StorePassword stored;
+    if ((status = read_record(buf, false, values, password, stored, parm_err)) != NERR_Success)
+        return status;
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    if (info.usri1_password == nullptr)
-        return store->update_account(name, values, nullptr, parm_err);
-    StorePassword stored{password.text(), nullptr};
-    return store->update_account(name, values, &stored, parm_err);
+    return store->update_account(name, values, stored.text != nullptr ? &stored : nullptr,
+                                 parm_err);
 }
 
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
