@@ -36,7 +36,7 @@ add_executable(ldap_tests tests/ldap/directory_kills_test.cc tests/ldap/ldap_con
     tests/ldap/ldap_listing_test.cc tests/ldap/ldap_store_test.cc
     tests/ldap/module_on_directory_test.cc tests/ldap/slapd_fixture.cc
     tests/ldap/store_programs_test.cc tests/conformance/account_store_test.cc
-    tests/test_support.cc tests/e2e/harness.cc tests/child_spawn.cc)
+    tests/test_support.cc tests/e2e/harness.cc tests/child_spawn.cc tests/test_hooks.cc)
 target_link_libraries(ldap_tests PRIVATE lodgate_ldapstore lodgate_command GTest::gtest_main)
 target_compile_definitions(ldap_tests PRIVATE LODGATE_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     LODGATE_BINARY="$<TARGET_FILE:lodgate>" LODGATE_ADMIN_BINARY="$<TARGET_FILE:lodgate-admin>"
