@@ -1,6 +1,5 @@
 #include "accounts/check.h"
 
-#include <span>
 #include <string>
 
 #include "config/host.h"
@@ -26,40 +25,26 @@ constexpr ReplyRow ACCOUNT_INFO_ROWS[] = {
 constexpr ReplyTable ACCOUNT_INFO_TABLE = {ACCOUNT_INFO_ROWS,
                                            {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
 
+constexpr DWORD ANY_OTHER_CODE = 0;
+
 // What a refused logon or a failed read means to whoever asked: the
 // account's own answers are a refusal, anything else a fault that may pass.
 struct CheckFailure {
+    CheckStep step;
     DWORD code;
     CheckResult result;
     const char *reason;
 };
 
-struct FailureTable {
-    std::span<const CheckFailure> rows;
-    CheckFailure other;
+constexpr CheckFailure CHECK_FAILURES[] = {
+    {CheckStep::LOGON, ERROR_LOGON_FAILURE, CheckResult::REFUSED, "unknown user or wrong password"},
+    {CheckStep::LOGON, ERROR_ACCOUNT_LOCKED_OUT, CheckResult::REFUSED, "account locked"},
+    {CheckStep::LOGON, ERROR_ACCOUNT_DISABLED, CheckResult::REFUSED, "account disabled"},
+    {CheckStep::LOGON, ANY_OTHER_CODE, CheckResult::FAULT, "account service failure"},
+    {CheckStep::ACCOUNT_READ, NERR_UserNotFound, CheckResult::REFUSED, "no such account"},
+    {CheckStep::ACCOUNT_READ, ANY_OTHER_CODE, CheckResult::FAULT,
+     "account information unavailable"},
 };
-
-constexpr CheckFailure LOGON_FAILURE_ROWS[] = {
-    {ERROR_LOGON_FAILURE, CheckResult::REFUSED, "unknown user or wrong password"},
-    {ERROR_ACCOUNT_LOCKED_OUT, CheckResult::REFUSED, "account locked"},
-    {ERROR_ACCOUNT_DISABLED, CheckResult::REFUSED, "account disabled"},
-};
-constexpr FailureTable LOGON_FAILURES = {
-    LOGON_FAILURE_ROWS, {0, CheckResult::FAULT, "account service failure"}};
-
-constexpr CheckFailure READ_FAILURE_ROWS[] = {
-    {NERR_UserNotFound, CheckResult::REFUSED, "no such account"},
-};
-constexpr FailureTable READ_FAILURES = {
-    READ_FAILURE_ROWS, {0, CheckResult::FAULT, "account information unavailable"}};
-
-const CheckFailure &failure_for(const FailureTable &table, DWORD code)
-{
-    for (const CheckFailure &row : table.rows)
-        if (row.code == code)
-            return row;
-    return table.other;
-}
 
 int end_check(CheckOutcome &outcome, CheckStep step, CheckResult result, const char *reason,
               DWORD code = 0)
@@ -71,9 +56,12 @@ int end_check(CheckOutcome &outcome, CheckStep step, CheckResult result, const c
     return result == CheckResult::RIGHT ? 1 : 0;
 }
 
-int end_with(CheckOutcome &outcome, CheckStep step, const CheckFailure &failure, DWORD code)
+int end_failed(CheckOutcome &outcome, CheckStep step, DWORD code)
 {
-    return end_check(outcome, step, failure.result, failure.reason, code);
+    for (const CheckFailure &row : CHECK_FAILURES)
+        if (row.step == step && (row.code == code || row.code == ANY_OTHER_CODE))
+            return end_check(outcome, step, row.result, row.reason, code);
+    return end_check(outcome, step, CheckResult::FAULT, "", code);
 }
 
 // The logon proves the password; its token lives until the account is
@@ -87,15 +75,14 @@ int log_on_and_read(LPCWSTR user, LPCWSTR host, WideText &password, CheckOutcome
     DWORD error = accepted ? 0 : GetLastError();
     password.wipe();
     if (!accepted)
-        return end_with(outcome, CheckStep::LOGON, failure_for(LOGON_FAILURES, error), error);
+        return end_failed(outcome, CheckStep::LOGON, error);
     log_debug("Success.");
     // The account as the local computer holds it, not the resolved host.
     DWORD result = NetUserGetInfo(nullptr, user, 1, outcome.account.out());
     CloseHandle(token);
     if (result != NERR_Success) {
         outcome.account.release();
-        return end_with(outcome, CheckStep::ACCOUNT_READ, failure_for(READ_FAILURES, result),
-                        result);
+        return end_failed(outcome, CheckStep::ACCOUNT_READ, result);
     }
     return end_check(outcome, CheckStep::ACCOUNT_READ, CheckResult::RIGHT, "");
 }
