@@ -41,7 +41,8 @@ using HeapBuffer = std::unique_ptr<void, BufferRelease>;
 // What LogonUserW hands out; CloseHandle takes back only these. A token
 // keeps the account its store verified, so that NetUserGetInfo of the same
 // name while it lives (a check reads the account it logged on) asks the
-// store no second time: on a directory, a search saved per login.
+// store no second time: on a directory, a search of the entry and one of
+// its groups saved per login.
 struct LogonToken {
     std::string name;  // as LogonUserW was given it
     StoreAccount account;
