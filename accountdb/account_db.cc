@@ -513,6 +513,20 @@ DWORD db_begin_write(DbTransaction &transaction)
     return begin(transaction, BEGIN_WRITE);
 }
 
+DWORD db_ready_write(DbTransaction &transaction)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    return db_begin_write(transaction);
+}
+
+DWORD db_ready_read(DbTransaction &transaction)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    return db_begin_read(transaction);
+}
+
 DWORD db_commit(DbTransaction &transaction)
 {
     StatementId id = transaction.nested ? RELEASE_SAVEPOINT : COMMIT;

@@ -117,6 +117,10 @@ DWORD db_begin_read(DbTransaction &transaction);
 // before anything is read, so a writer never fails on a stale snapshot.
 DWORD db_begin_write(DbTransaction &transaction);
 DWORD db_commit(DbTransaction &transaction);
+// account_db_ready, then db_begin_write or db_begin_read: NERR_Success, or
+// NERR_InternalError after the failure's trace line.
+DWORD db_ready_write(DbTransaction &transaction);
+DWORD db_ready_read(DbTransaction &transaction);
 
 // Several service calls made one write transaction: a process killed before
 // db_end_change leaves the file as it was before db_begin_change. Ending

@@ -93,10 +93,7 @@ DWORD names_of(const char *sql, std::int64_t id, std::vector<std::string> &names
 
 DWORD begin(DbTransaction &transaction, bool write)
 {
-    DWORD status = account_db_ready();
-    if (status != NERR_Success)
-        return status;
-    return write ? db_begin_write(transaction) : db_begin_read(transaction);
+    return write ? db_ready_write(transaction) : db_ready_read(transaction);
 }
 
 // Every row of a pragma's answer, joined.

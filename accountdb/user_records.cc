@@ -311,10 +311,8 @@ DWORD db_count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, 
                           LogonAttempt &attempt)
 {
     attempt = LogonAttempt{};
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     DWORD status = user_id == 0 ? count_unknown_name_attempt(attempt)
                                 : count_account_attempt(user_id, policy, now, attempt);
@@ -371,10 +369,8 @@ DWORD db_insert_users(const UserRecord *users, std::size_t count)
     for (std::size_t i = 0; i < count; ++i)
         if (user_record_fault(users[i]) != 0)
             return ERROR_INVALID_PARAMETER;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t now = account_clock();
     for (std::size_t i = 0; i < count; ++i) {
@@ -396,10 +392,8 @@ DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_p
         return ERROR_INVALID_PARAMETER;
     if (!name_is_valid(name))
         return NERR_UserNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t id = 0;
     DWORD status = find_user_id(name, id);
@@ -416,10 +410,8 @@ DWORD db_delete_user(std::string_view name)
 {
     if (!name_is_valid(name))
         return NERR_UserNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t id = 0;
     DWORD status = find_user_id(name, id);
@@ -436,10 +428,8 @@ DWORD db_list_users(std::int64_t after_id, const std::function<bool(const UserRe
                  UserPage &page)
 {
     page = UserPage{};
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_read(transaction) != NERR_Success)
+    if (db_ready_read(transaction) != NERR_Success)
         return NERR_InternalError;
     // The batch first: its read fixes the snapshot whose version is compared.
     DWORD status = read_batch(after_id, take, page);
@@ -465,10 +455,8 @@ DWORD db_add_group_members(std::string_view group, const std::vector<std::string
 {
     if (!name_is_valid(group))
         return NERR_GroupNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t group_id = 0;
     DWORD status = find_id(FIND_GROUP_ID, fold_name(group), group_id, NERR_GroupNotFound);
@@ -495,10 +483,8 @@ DWORD db_read_policy(const char *name, std::int64_t &value)
 
 DWORD db_write_policy(const char *name, std::int64_t value)
 {
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     if (db_run(WRITE_POLICY, "cannot write the policy", name, value) != NERR_Success)
         return NERR_InternalError;
