@@ -303,6 +303,17 @@ DWORD open_call(LPCWSTR server, DWORD level, DWORD taken_level, bool arguments_g
     return find_store(store);
 }
 
+// open_call for a call on one account, then that account's name:
+// NERR_UserNotFound when username can be no account's.
+DWORD open_account_call(LPCWSTR server, DWORD level, LPCWSTR username,
+                        const AccountBackend *&store, std::string &name)
+{
+    DWORD status = open_call(server, level, USER_LEVEL, username != nullptr, store);
+    if (status != NERR_Success)
+        return status;
+    return account_name(username, name) ? NERR_Success : NERR_UserNotFound;
+}
+
 BOOL logon_failure(DWORD code)
 {
     SetLastError(code);
@@ -367,12 +378,10 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
     const AccountBackend *store = nullptr;
-    DWORD status = open_call(servername, level, USER_LEVEL, username != nullptr, store);
+    std::string name;
+    DWORD status = open_account_call(servername, level, username, store, name);
     if (status != NERR_Success)
         return status;
-    std::string name;
-    if (!account_name(username, name))
-        return NERR_UserNotFound;
     std::vector<StoreAccount> accounts(1);
     if (const StoreAccount *verified = verified_account(name))
         accounts[0] = *verified;
@@ -452,12 +461,10 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
 {
     const AccountBackend *store = nullptr;
-    DWORD status = open_call(servername, USER_LEVEL, USER_LEVEL, username != nullptr, store);
+    std::string name;
+    DWORD status = open_account_call(servername, USER_LEVEL, username, store, name);
     if (status != NERR_Success)
         return status;
-    std::string name;
-    if (!account_name(username, name))
-        return NERR_UserNotFound;
     return store->delete_account(name);
 }
 
