@@ -60,6 +60,17 @@ DWORD find_user_id(std::string_view name, std::int64_t &id)
     return find_id(FIND_USER_ID, fold_name(name), id, NERR_UserNotFound);
 }
 
+// A write transaction on the named user's row: its id, NERR_UserNotFound,
+// or NERR_InternalError.
+DWORD begin_user_write(std::string_view name, DbTransaction &transaction, std::int64_t &id)
+{
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    if (db_ready_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    return find_user_id(name, id);
+}
+
 }  // namespace
 
 DWORD user_fields_fault(const UserRecord &user)
@@ -390,13 +401,9 @@ DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_p
 {
     if (user_fields_fault(values) != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!name_is_valid(name))
-        return NERR_UserNotFound;
     DbTransaction transaction;
-    if (db_ready_write(transaction) != NERR_Success)
-        return NERR_InternalError;
     std::int64_t id = 0;
-    DWORD status = find_user_id(name, id);
+    DWORD status = begin_user_write(name, transaction, id);
     if (status == NERR_Success)
         status = update_fields(id, values);
     if (status == NERR_Success && new_password)
@@ -408,13 +415,9 @@ DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_p
 
 DWORD db_delete_user(std::string_view name)
 {
-    if (!name_is_valid(name))
-        return NERR_UserNotFound;
     DbTransaction transaction;
-    if (db_ready_write(transaction) != NERR_Success)
-        return NERR_InternalError;
     std::int64_t id = 0;
-    DWORD status = find_user_id(name, id);
+    DWORD status = begin_user_write(name, transaction, id);
     if (status == NERR_Success)
         status = delete_by_id(DELETE_USER_MEMBERSHIPS, id);
     if (status == NERR_Success)
