@@ -513,6 +513,16 @@ DWORD db_begin_write(DbTransaction &transaction)
     return begin(transaction, BEGIN_WRITE);
 }
 
+DWORD db_step_row(sqlite3_stmt *statement, DWORD missing, const char *action)
+{
+    if (statement == nullptr)
+        return NERR_InternalError;
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW)
+        return NERR_Success;
+    return result == SQLITE_DONE ? missing : account_db_failure(action, result);
+}
+
 DWORD db_ready_write(DbTransaction &transaction)
 {
     if (account_db_ready() != NERR_Success)

@@ -170,6 +170,11 @@ struct ScopedStatement {
     operator sqlite3_stmt *() const { return statement; }
 };
 
+// Steps a statement that gives at most one row: NERR_Success with the row
+// to read, missing when it gives none, NERR_InternalError for a statement
+// that could not be prepared, or after an ERROR line naming action.
+DWORD db_step_row(sqlite3_stmt *statement, DWORD missing, const char *action);
+
 // Runs the statement of id, which gives no rows, with params bound.
 // NERR_Success, or NERR_InternalError after an ERROR line naming action.
 template <typename... Params>

@@ -43,16 +43,10 @@ void read_user_row(sqlite3_stmt *statement, UserRecord &user)
 DWORD find_id(StatementId which, const std::string &folded, std::int64_t &id, DWORD missing)
 {
     ScopedStatement statement(which, folded);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW) {
+    DWORD status = db_step_row(statement, missing, "cannot look up a name");
+    if (status == NERR_Success)
         id = sqlite3_column_int64(statement, 0);
-        return NERR_Success;
-    }
-    if (result == SQLITE_DONE)
-        return missing;
-    return account_db_failure("cannot look up a name", result);
+    return status;
 }
 
 DWORD find_user_id(std::string_view name, std::int64_t &id)
@@ -232,13 +226,9 @@ std::optional<std::int64_t> stored_time(std::int64_t time)
 DWORD read_attempts(std::int64_t user_id, AttemptRow &row)
 {
     ScopedStatement statement(READ_ATTEMPTS, user_id);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE)
-        return NERR_UserNotFound;
-    if (result != SQLITE_ROW)
-        return account_db_failure("cannot read failed logons", result);
+    DWORD status = db_step_row(statement, NERR_UserNotFound, "cannot read failed logons");
+    if (status != NERR_Success)
+        return status;
     row.failed = sqlite3_column_int64(statement, 0);
     row.last_failed = sqlite3_column_int64(statement, 1);
     row.locked_until = sqlite3_column_int64(statement, 2);
@@ -364,15 +354,10 @@ DWORD db_find_user(std::string_view name, UserRecord &user)
         return NERR_InternalError;
     std::string folded = fold_name(name);
     ScopedStatement statement(FIND_USER, folded);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE)
-        return NERR_UserNotFound;
-    if (result != SQLITE_ROW)
-        return account_db_failure("cannot read a user", result);
-    read_user_row(statement, user);
-    return NERR_Success;
+    DWORD status = db_step_row(statement, NERR_UserNotFound, "cannot read a user");
+    if (status == NERR_Success)
+        read_user_row(statement, user);
+    return status;
 }
 
 DWORD db_insert_users(const UserRecord *users, std::size_t count)
