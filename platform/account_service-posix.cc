@@ -188,19 +188,6 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The USER_INFO_1 in buf as read_members reads it, and the password to
-// store: none when the record holds none. NERR_Success, or
-// ERROR_INVALID_PARAMETER with the faulty member in *parm_err.
-DWORD read_record(LPBYTE buf, bool with_name, StoreAccount &account, SecretText &password,
-                  StorePassword &stored, LPDWORD parm_err)
-{
-    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
-    DWORD fault = read_members(info, with_name, account, password);
-    if (fault != 0)
-        return invalid_parameter(parm_err, fault);
-    stored = StorePassword{info.usri1_password != nullptr ? password.text() : nullptr, nullptr};
-    return NERR_Success;
-}
 
 std::size_t wide_bytes(std::string_view text)
 {
@@ -314,6 +301,33 @@ DWORD open_account_call(LPCWSTR server, DWORD level, LPCWSTR username,
     return account_name(username, name) ? NERR_Success : NERR_UserNotFound;
 }
 
+// A USER_INFO_1 to write: the store, the members, and the password to
+// store (none when the record holds none).
+struct RecordWrite {
+    const AccountBackend *store = nullptr;
+    StoreAccount account;
+    SecretText password;
+    StorePassword stored;
+};
+
+// open_call for the record in buf (arguments_given saying that buf and
+// whatever else the call needs are there), then its members as
+// read_members reads them: ERROR_INVALID_PARAMETER with the faulty one in
+// *parm_err.
+DWORD open_record_write(LPCWSTR server, DWORD level, LPBYTE buf, bool arguments_given,
+                        bool with_name, RecordWrite &write, LPDWORD parm_err)
+{
+    DWORD status = open_call(server, level, USER_LEVEL, arguments_given, write.store);
+    if (status != NERR_Success)
+        return status;
+    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
+    DWORD fault = read_members(info, with_name, write.account, write.password);
+    if (fault != 0)
+        return invalid_parameter(parm_err, fault);
+    write.stored = {info.usri1_password != nullptr ? write.password.text() : nullptr, nullptr};
+    return NERR_Success;
+}
+
 BOOL logon_failure(DWORD code)
 {
     SetLastError(code);
@@ -424,38 +438,28 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
 
 NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
 {
-    const AccountBackend *store = nullptr;
-    DWORD status = open_call(servername, level, USER_LEVEL, buf != nullptr, store);
+    RecordWrite write;
+    DWORD status = open_record_write(servername, level, buf, buf != nullptr, true, write, parm_err);
     if (status != NERR_Success)
-        return status;
-    StoreAccount account;
-    SecretText password;
-    StorePassword stored;
-    if ((status = read_record(buf, true, account, password, stored, parm_err)) != NERR_Success)
         return status;
     // Without a password the account has none that verifies until one is
     // set; the store checks one given against the policy.
-    return store->insert_account(account, stored, parm_err);
+    return write.store->insert_account(write.account, write.stored, parm_err);
 }
 
 NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE buf,
                               LPDWORD parm_err)
 {
-    const AccountBackend *store = nullptr;
-    DWORD status =
-        open_call(servername, level, USER_LEVEL, buf != nullptr && username != nullptr, store);
+    RecordWrite write;
+    DWORD status = open_record_write(servername, level, buf, buf != nullptr && username != nullptr,
+                                     false, write, parm_err);
     if (status != NERR_Success)
-        return status;
-    StoreAccount values;
-    SecretText password;
-    StorePassword stored;
-    if ((status = read_record(buf, false, values, password, stored, parm_err)) != NERR_Success)
         return status;
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    return store->update_account(name, values, stored.text != nullptr ? &stored : nullptr,
-                                 parm_err);
+    const StorePassword *password = write.stored.text != nullptr ? &write.stored : nullptr;
+    return write.store->update_account(name, write.account, password, parm_err);
 }
 
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
