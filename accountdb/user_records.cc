@@ -49,6 +49,15 @@ DWORD find_id(StatementId which, const std::string &folded, std::int64_t &id, DW
     return status;
 }
 
+// The first column of the statement's one row, 0 when it gives none.
+DWORD step_integer(sqlite3_stmt *statement, const char *action, std::int64_t &value)
+{
+    constexpr DWORD NO_ROW = ~DWORD{0};
+    DWORD status = db_step_row(statement, NO_ROW, action);
+    value = status == NERR_Success ? sqlite3_column_int64(statement, 0) : 0;
+    return status == NO_ROW ? NERR_Success : status;
+}
+
 DWORD find_user_id(std::string_view name, std::int64_t &id)
 {
     return find_id(FIND_USER_ID, fold_name(name), id, NERR_UserNotFound);
@@ -283,12 +292,9 @@ DWORD count_unknown_name_attempt(LogonAttempt &attempt)
     std::int64_t count = 0;
     {
         ScopedStatement statement(READ_UNKNOWN_ATTEMPTS);
-        if (statement == nullptr)
-            return NERR_InternalError;
-        int result = sqlite3_step(statement);
-        if (result != SQLITE_ROW && result != SQLITE_DONE)
-            return account_db_failure("cannot read failed logons", result);
-        count = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+        DWORD status = step_integer(statement, "cannot read failed logons", count);
+        if (status != NERR_Success)
+            return status;
     }
     DWORD status = db_run(WRITE_UNKNOWN_ATTEMPTS, "cannot count a failed logon",
                           (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
@@ -460,13 +466,7 @@ DWORD db_read_policy(const char *name, std::int64_t &value)
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
     ScopedStatement statement(READ_POLICY, name);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    int result = sqlite3_step(statement);
-    if (result != SQLITE_ROW && result != SQLITE_DONE)
-        return account_db_failure("cannot read the policy", result);
-    value = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
-    return NERR_Success;
+    return step_integer(statement, "cannot read the policy", value);
 }
 
 DWORD db_write_policy(const char *name, std::int64_t value)
