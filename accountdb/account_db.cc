@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "accountdb/database_files.h"
+#include "platform/account_backend.h"
 #include "platform/account_names.h"
 #include "log/trace_log.h"
 
@@ -512,6 +513,30 @@ DWORD db_begin_write(DbTransaction &transaction)
     return begin(transaction, BEGIN_WRITE);
 }
 
+DWORD db_step_row(sqlite3_stmt *statement, DWORD missing, const char *action)
+{
+    if (statement == nullptr)
+        return NERR_InternalError;
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW)
+        return NERR_Success;
+    return result == SQLITE_DONE ? missing : account_db_failure(action, result);
+}
+
+DWORD db_ready_write(DbTransaction &transaction)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    return db_begin_write(transaction);
+}
+
+DWORD db_ready_read(DbTransaction &transaction)
+{
+    if (account_db_ready() != NERR_Success)
+        return NERR_InternalError;
+    return db_begin_read(transaction);
+}
+
 DWORD db_commit(DbTransaction &transaction)
 {
     StatementId id = transaction.nested ? RELEASE_SAVEPOINT : COMMIT;
@@ -560,6 +585,29 @@ void bind_optional_text(sqlite3_stmt *statement, int index, const std::optional<
 {
     if (text)
         bind_text(statement, index, *text);
+    else
+        sqlite3_bind_null(statement, index);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, std::string_view text)
+{
+    bind_text(statement, index, text);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::string> &text)
+{
+    bind_optional_text(statement, index, text);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, std::int64_t value)
+{
+    sqlite3_bind_int64(statement, index, value);
+}
+
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::int64_t> &value)
+{
+    if (value)
+        sqlite3_bind_int64(statement, index, *value);
     else
         sqlite3_bind_null(statement, index);
 }

@@ -15,7 +15,6 @@
 
 constexpr int ACCOUNT_DB_SCHEMA_VERSION = 1;
 constexpr int ACCOUNT_DB_BUSY_TIMEOUT_MS = 10000;
-constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
 
 // The file that the first operation opens when account_db_open named
 // none: lodgate.db in the current directory until one is configured.
@@ -118,6 +117,10 @@ DWORD db_begin_read(DbTransaction &transaction);
 // before anything is read, so a writer never fails on a stale snapshot.
 DWORD db_begin_write(DbTransaction &transaction);
 DWORD db_commit(DbTransaction &transaction);
+// account_db_ready, then db_begin_write or db_begin_read: NERR_Success, or
+// NERR_InternalError after the failure's trace line.
+DWORD db_ready_write(DbTransaction &transaction);
+DWORD db_ready_read(DbTransaction &transaction);
 
 // Several service calls made one write transaction: a process killed before
 // db_end_change leaves the file as it was before db_begin_change. Ending
@@ -133,3 +136,53 @@ void bind_optional_text(sqlite3_stmt *statement, int index,
                         const std::optional<std::string> &text);
 std::string column_text(sqlite3_stmt *statement, int column);
 std::optional<std::string> column_optional_text(sqlite3_stmt *statement, int column);
+
+// One parameter as its type binds: a text, an absent or present text, an
+// integer, an absent or present integer.
+void bind_parameter(sqlite3_stmt *statement, int index, std::string_view text);
+inline void bind_parameter(sqlite3_stmt *statement, int index, const std::string &text)
+{
+    bind_parameter(statement, index, std::string_view(text));
+}
+inline void bind_parameter(sqlite3_stmt *statement, int index, const char *text)
+{
+    bind_parameter(statement, index, std::string_view(text));
+}
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::string> &text);
+void bind_parameter(sqlite3_stmt *statement, int index, std::int64_t value);
+void bind_parameter(sqlite3_stmt *statement, int index, const std::optional<std::int64_t> &value);
+
+// The statement of id with params bound from 1 in order, reset when the
+// scope ends; null after the traced failure to prepare it. Bound texts
+// must outlive the scope.
+struct ScopedStatement {
+    sqlite3_stmt *statement;
+    StatementScope scope;
+
+    template <typename... Params>
+    explicit ScopedStatement(StatementId id, const Params &...params)
+        : statement(account_db_statement(id)), scope(statement)
+    {
+        int index = 0;
+        if (statement != nullptr)
+            (bind_parameter(statement, ++index, params), ...);
+    }
+    operator sqlite3_stmt *() const { return statement; }
+};
+
+// Steps a statement that gives at most one row: NERR_Success with the row
+// to read, missing when it gives none, NERR_InternalError for a statement
+// that could not be prepared, or after an ERROR line naming action.
+DWORD db_step_row(sqlite3_stmt *statement, DWORD missing, const char *action);
+
+// Runs the statement of id, which gives no rows, with params bound.
+// NERR_Success, or NERR_InternalError after an ERROR line naming action.
+template <typename... Params>
+DWORD db_run(StatementId id, const char *action, const Params &...params)
+{
+    ScopedStatement statement(id, params...);
+    if (statement == nullptr)
+        return NERR_InternalError;
+    int result = sqlite3_step(statement);
+    return result == SQLITE_DONE ? NERR_Success : account_db_failure(action, result);
+}

@@ -3,7 +3,7 @@
 
 #include <crypt.h>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "tests/service_test_support.h"
 
 namespace {

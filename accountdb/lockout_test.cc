@@ -1,5 +1,5 @@
 // The lockout policy as LogonUserW applies it, on a fixed clock.
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "tests/service_test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <crypt.h>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "tests/service_test_support.h"
 
 namespace {
@@ -182,6 +182,29 @@ TEST_F(Logon, EmptyPasswordsNeverCheckAndCostTheDummy)
     info.usri1_password = wide(u"");
     EXPECT_EQ(NetUserSetInfo(nullptr, u"nopass", 1, reinterpret_cast<LPBYTE>(&info), nullptr),
               NERR_PasswordTooShort);
+}
+
+// A read of the name a live token verified answers from that account, as
+// a check's read does; another spelling, or the same name once the token
+// is closed, reads the store.
+TEST_F(Logon, OnlyALiveTokensOwnNameIsAnsweredFromTheVerifiedAccount)
+{
+    ASSERT_EQ(add_user(u"Kept", u"right-pw"), NERR_Success);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(LogonUserW(u"kept", nullptr, u"right-pw", LOGON32_LOGON_INTERACTIVE,
+                           LOGON32_PROVIDER_DEFAULT, &token));
+    ASSERT_EQ(sqlite3_exec(account_db_connection(), "UPDATE user_accounts SET comment = 'later'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    auto comment_of = [](const char16_t *name) {
+        NetBuffer buffer;
+        EXPECT_EQ(NetUserGetInfo(nullptr, name, 1, &buffer.data), NERR_Success);
+        return buffer.data != nullptr ? narrow(buffer.users()->usri1_comment) : std::nullopt;
+    };
+    EXPECT_EQ(comment_of(u"kept"), std::nullopt);
+    EXPECT_EQ(comment_of(u"KEPT"), "later");
+    ASSERT_TRUE(CloseHandle(token));
+    EXPECT_EQ(comment_of(u"kept"), "later");
 }
 
 TEST_F(Logon, CostlyHashesNeverRunAndWeakOnesCostTheDefaultToo)

@@ -93,10 +93,7 @@ DWORD names_of(const char *sql, std::int64_t id, std::vector<std::string> &names
 
 DWORD begin(DbTransaction &transaction, bool write)
 {
-    DWORD status = account_db_ready();
-    if (status != NERR_Success)
-        return status;
-    return write ? db_begin_write(transaction) : db_begin_read(transaction);
+    return write ? db_ready_write(transaction) : db_ready_read(transaction);
 }
 
 // Every row of a pragma's answer, joined.
@@ -148,20 +145,10 @@ DWORD db_add_group(std::string_view name, const std::optional<std::string> &comm
         return status == NERR_Success ? NERR_UserExists : status;
     if ((status = find_row(GROUP_ROW, name, NERR_GroupNotFound, row)) != NERR_GroupNotFound)
         return status == NERR_Success ? NERR_GroupExists : status;
-    sqlite3_stmt *insert = account_db_statement(INSERT_GROUP);
-    if (insert == nullptr)
-        return NERR_InternalError;
-    std::string folded = fold_name(name);
-    {
-        StatementScope scope(insert);
-        bind_text(insert, 1, name);
-        bind_text(insert, 2, folded);
-        bind_optional_text(insert, 3, comment);
-        sqlite3_bind_int(insert, 4, 0);
-        int result = sqlite3_step(insert);
-        if (result != SQLITE_DONE)
-            return account_db_failure("cannot add a group", result);
-    }
+    status = db_run(INSERT_GROUP, "cannot add a group", name, fold_name(name), comment,
+                    std::int64_t{0});
+    if (status != NERR_Success)
+        return status;
     return db_commit(transaction);
 }
 

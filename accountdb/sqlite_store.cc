@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "accountdb/account_db.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "accountdb/sqlite_admin.h"
 #include "accountdb/user_records.h"
 #include "log/trace_log.h"
@@ -299,28 +299,28 @@ std::string sqlite_store_last_fault()
 }  // namespace
 
 const AccountBackend SQLITE_STORE = {
-    "sqlite",
-    sqlite_store_open,
-    sqlite_store_close,
-    sqlite_store_find_account,
-    sqlite_store_list_accounts,
-    sqlite_store_insert_account,
-    sqlite_store_update_account,
-    sqlite_store_delete_account,
-    sqlite_store_add_group_members,
-    sqlite_store_begin_change,
-    sqlite_store_end_change,
-    sqlite_store_read_policy,
-    sqlite_store_write_policy,
-    sqlite_store_verify_logon,
-    db_list_groups,
-    db_add_group,
-    db_delete_group,
-    db_group_members,
-    db_remove_group_member,
-    db_account_groups,
-    db_unlock_user,
-    sqlite_store_import_accounts,
-    db_check,
-    sqlite_store_last_fault,
+    .name = "sqlite",
+    .open = sqlite_store_open,
+    .close = sqlite_store_close,
+    .find_account = sqlite_store_find_account,
+    .list_accounts = sqlite_store_list_accounts,
+    .insert_account = sqlite_store_insert_account,
+    .update_account = sqlite_store_update_account,
+    .delete_account = sqlite_store_delete_account,
+    .add_group_members = sqlite_store_add_group_members,
+    .begin_change = sqlite_store_begin_change,
+    .end_change = sqlite_store_end_change,
+    .read_policy = sqlite_store_read_policy,
+    .write_policy = sqlite_store_write_policy,
+    .verify_logon = sqlite_store_verify_logon,
+    .list_groups = db_list_groups,
+    .add_group = db_add_group,
+    .delete_group = db_delete_group,
+    .group_members = db_group_members,
+    .remove_group_member = db_remove_group_member,
+    .account_groups = db_account_groups,
+    .unlock_account = db_unlock_user,
+    .import_accounts = sqlite_store_import_accounts,
+    .check_store = db_check,
+    .last_fault = sqlite_store_last_fault,
 };

@@ -1,10 +1,8 @@
 #include "accountdb/user_records.h"
 
-#include <ctime>
-
 #include "accountdb/account_db.h"
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "platform/utf_text.h"
 
 namespace {
@@ -44,19 +42,20 @@ void read_user_row(sqlite3_stmt *statement, UserRecord &user)
 // when there is none, or NERR_InternalError.
 DWORD find_id(StatementId which, const std::string &folded, std::int64_t &id, DWORD missing)
 {
-    sqlite3_stmt *statement = account_db_statement(which);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    bind_text(statement, 1, folded);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW) {
+    ScopedStatement statement(which, folded);
+    DWORD status = db_step_row(statement, missing, "cannot look up a name");
+    if (status == NERR_Success)
         id = sqlite3_column_int64(statement, 0);
-        return NERR_Success;
-    }
-    if (result == SQLITE_DONE)
-        return missing;
-    return account_db_failure("cannot look up a name", result);
+    return status;
+}
+
+// The first column of the statement's one row, 0 when it gives none.
+DWORD step_integer(sqlite3_stmt *statement, const char *action, std::int64_t &value)
+{
+    constexpr DWORD NO_ROW = ~DWORD{0};
+    DWORD status = db_step_row(statement, NO_ROW, action);
+    value = status == NERR_Success ? sqlite3_column_int64(statement, 0) : 0;
+    return status == NO_ROW ? NERR_Success : status;
 }
 
 DWORD find_user_id(std::string_view name, std::int64_t &id)
@@ -64,12 +63,15 @@ DWORD find_user_id(std::string_view name, std::int64_t &id)
     return find_id(FIND_USER_ID, fold_name(name), id, NERR_UserNotFound);
 }
 
-DWORD step_done(sqlite3_stmt *statement, const char *action)
+// A write transaction on the named user's row: its id, NERR_UserNotFound,
+// or NERR_InternalError.
+DWORD begin_user_write(std::string_view name, DbTransaction &transaction, std::int64_t &id)
 {
-    int result = sqlite3_step(statement);
-    if (result != SQLITE_DONE)
-        return account_db_failure(action, result);
-    return NERR_Success;
+    if (!name_is_valid(name))
+        return NERR_UserNotFound;
+    if (db_ready_write(transaction) != NERR_Success)
+        return NERR_InternalError;
+    return find_user_id(name, id);
 }
 
 }  // namespace
@@ -93,67 +95,33 @@ DWORD insert_one(const UserRecord &user, std::int64_t now)
     if (found != NERR_UserNotFound)
         return found == NERR_Success ? NERR_UserExists : found;
 
-    sqlite3_stmt *statement = account_db_statement(INSERT_USER);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    bind_text(statement, 1, user.name);
-    bind_text(statement, 2, folded);
-    bind_text(statement, 3, user.password_hash);
-    sqlite3_bind_int64(statement, 4, user.password_set);
-    sqlite3_bind_int64(statement, 5, user.priv);
-    bind_optional_text(statement, 6, user.home_dir);
-    bind_optional_text(statement, 7, user.comment);
-    sqlite3_bind_int64(statement, 8, user.flags);
-    bind_optional_text(statement, 9, user.script_path);
-    sqlite3_bind_int64(statement, 10, now);
-    return step_done(statement, "cannot add a user");
+    return db_run(INSERT_USER, "cannot add a user", user.name, folded, user.password_hash,
+                  user.password_set, user.priv, user.home_dir, user.comment, user.flags,
+                  user.script_path, now);
 }
 
 DWORD update_fields(std::int64_t id, const UserRecord &values)
 {
-    sqlite3_stmt *statement = account_db_statement(UPDATE_USER);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, id);
-    sqlite3_bind_int64(statement, 2, values.priv);
-    bind_optional_text(statement, 3, values.home_dir);
-    bind_optional_text(statement, 4, values.comment);
-    sqlite3_bind_int64(statement, 5, values.flags);
-    bind_optional_text(statement, 6, values.script_path);
-    return step_done(statement, "cannot change a user");
+    return db_run(UPDATE_USER, "cannot change a user", id, values.priv, values.home_dir,
+                  values.comment, values.flags, values.script_path);
 }
 
 DWORD update_password(std::int64_t id, const UserRecord &values)
 {
-    sqlite3_stmt *statement = account_db_statement(UPDATE_PASSWORD);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, id);
-    bind_text(statement, 2, values.password_hash);
-    sqlite3_bind_int64(statement, 3, values.password_set);
-    return step_done(statement, "cannot change a password");
+    return db_run(UPDATE_PASSWORD, "cannot change a password", id, values.password_hash,
+                  values.password_set);
 }
 
 DWORD delete_by_id(StatementId which, std::int64_t id)
 {
-    sqlite3_stmt *statement = account_db_statement(which);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, id);
-    return step_done(statement, "cannot delete a user");
+    return db_run(which, "cannot delete a user", id);
 }
 
 DWORD count_users_after(std::int64_t after_id, std::int64_t &count)
 {
-    sqlite3_stmt *statement = account_db_statement(COUNT_USERS_AFTER);
+    ScopedStatement statement(COUNT_USERS_AFTER, after_id);
     if (statement == nullptr)
         return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, after_id);
     int result = sqlite3_step(statement);
     if (result != SQLITE_ROW)
         return account_db_failure("cannot count users", result);
@@ -183,11 +151,9 @@ unsigned data_version()
 DWORD read_batch(std::int64_t after_id, const std::function<bool(const UserRecord &)> &take,
                  UserPage &page)
 {
-    sqlite3_stmt *statement = account_db_statement(LIST_USERS);
+    ScopedStatement statement(LIST_USERS, after_id);
     if (statement == nullptr)
         return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, after_id);
     for (;;) {
         int result = sqlite3_step(statement);
         if (result == SQLITE_DONE)
@@ -206,12 +172,9 @@ DWORD read_batch(std::int64_t after_id, const std::function<bool(const UserRecor
 
 DWORD membership_exists(std::int64_t group_id, std::int64_t user_id, bool &exists)
 {
-    sqlite3_stmt *statement = account_db_statement(FIND_MEMBERSHIP);
+    ScopedStatement statement(FIND_MEMBERSHIP, group_id, user_id);
     if (statement == nullptr)
         return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, group_id);
-    sqlite3_bind_int64(statement, 2, user_id);
     int result = sqlite3_step(statement);
     if (result != SQLITE_ROW && result != SQLITE_DONE)
         return account_db_failure("cannot read a membership", result);
@@ -221,13 +184,7 @@ DWORD membership_exists(std::int64_t group_id, std::int64_t user_id, bool &exist
 
 DWORD insert_membership(std::int64_t group_id, std::int64_t user_id)
 {
-    sqlite3_stmt *statement = account_db_statement(INSERT_MEMBERSHIP);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, group_id);
-    sqlite3_bind_int64(statement, 2, user_id);
-    return step_done(statement, "cannot add a group member");
+    return db_run(INSERT_MEMBERSHIP, "cannot add a group member", group_id, user_id);
 }
 
 // The member's user id, or why it cannot join.
@@ -268,27 +225,19 @@ struct AttemptRow {
     std::int64_t locked_until = 0;
 };
 
-void bind_time(sqlite3_stmt *statement, int index, std::int64_t time)
+// An absent time is NULL in the database.
+std::optional<std::int64_t> stored_time(std::int64_t time)
 {
-    if (time == 0)
-        sqlite3_bind_null(statement, index);
-    else
-        sqlite3_bind_int64(statement, index, time);
+    return time != 0 ? std::optional<std::int64_t>(time) : std::nullopt;
 }
 
 // NERR_UserNotFound when the account went meanwhile.
 DWORD read_attempts(std::int64_t user_id, AttemptRow &row)
 {
-    sqlite3_stmt *statement = account_db_statement(READ_ATTEMPTS);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, user_id);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE)
-        return NERR_UserNotFound;
-    if (result != SQLITE_ROW)
-        return account_db_failure("cannot read failed logons", result);
+    ScopedStatement statement(READ_ATTEMPTS, user_id);
+    DWORD status = db_step_row(statement, NERR_UserNotFound, "cannot read failed logons");
+    if (status != NERR_Success)
+        return status;
     row.failed = sqlite3_column_int64(statement, 0);
     row.last_failed = sqlite3_column_int64(statement, 1);
     row.locked_until = sqlite3_column_int64(statement, 2);
@@ -297,15 +246,8 @@ DWORD read_attempts(std::int64_t user_id, AttemptRow &row)
 
 DWORD write_attempts(std::int64_t user_id, const AttemptRow &row)
 {
-    sqlite3_stmt *statement = account_db_statement(WRITE_ATTEMPTS);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, user_id);
-    sqlite3_bind_int64(statement, 2, row.failed);
-    bind_time(statement, 3, row.last_failed);
-    bind_time(statement, 4, row.locked_until);
-    return step_done(statement, "cannot count a failed logon");
+    return db_run(WRITE_ATTEMPTS, "cannot count a failed logon", user_id, row.failed,
+                  stored_time(row.last_failed), stored_time(row.locked_until));
 }
 
 // The row after one more attempt at now; unchanged when the attempt is
@@ -349,35 +291,18 @@ DWORD count_unknown_name_attempt(LogonAttempt &attempt)
 {
     std::int64_t count = 0;
     {
-        sqlite3_stmt *statement = account_db_statement(READ_UNKNOWN_ATTEMPTS);
-        if (statement == nullptr)
-            return NERR_InternalError;
-        StatementScope scope(statement);
-        int result = sqlite3_step(statement);
-        if (result != SQLITE_ROW && result != SQLITE_DONE)
-            return account_db_failure("cannot read failed logons", result);
-        count = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+        ScopedStatement statement(READ_UNKNOWN_ATTEMPTS);
+        DWORD status = step_integer(statement, "cannot read failed logons", count);
+        if (status != NERR_Success)
+            return status;
     }
-    sqlite3_stmt *statement = account_db_statement(WRITE_UNKNOWN_ATTEMPTS);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
-    DWORD status = step_done(statement, "cannot count a failed logon");
+    DWORD status = db_run(WRITE_UNKNOWN_ATTEMPTS, "cannot count a failed logon",
+                          (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
     attempt.admitted = status == NERR_Success;
     return status;
 }
 
 }  // namespace
-
-std::int64_t account_clock_fixed = 0;
-
-std::int64_t account_clock()
-{
-    if (account_clock_fixed != 0)
-        return account_clock_fixed;
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
 
 DWORD db_read_lockout_policy(LockoutPolicy &policy)
 {
@@ -393,10 +318,8 @@ DWORD db_count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, 
                           LogonAttempt &attempt)
 {
     attempt = LogonAttempt{};
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     DWORD status = user_id == 0 ? count_unknown_name_attempt(attempt)
                                 : count_account_attempt(user_id, policy, now, attempt);
@@ -410,26 +333,14 @@ DWORD db_upgrade_password_hash(std::int64_t user_id, const std::string &old_hash
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
-    sqlite3_stmt *statement = account_db_statement(UPGRADE_HASH);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, user_id);
-    bind_text(statement, 2, new_hash);
-    bind_text(statement, 3, old_hash);
-    return step_done(statement, "cannot upgrade a password hash");
+    return db_run(UPGRADE_HASH, "cannot upgrade a password hash", user_id, new_hash, old_hash);
 }
 
 DWORD db_clear_failed_logons(std::int64_t user_id)
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
-    sqlite3_stmt *statement = account_db_statement(CLEAR_FAILED_LOGONS);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    sqlite3_bind_int64(statement, 1, user_id);
-    return step_done(statement, "cannot clear failed logons");
+    return db_run(CLEAR_FAILED_LOGONS, "cannot clear failed logons", user_id);
 }
 
 DWORD user_record_fault(const UserRecord &user)
@@ -448,18 +359,11 @@ DWORD db_find_user(std::string_view name, UserRecord &user)
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
     std::string folded = fold_name(name);
-    sqlite3_stmt *statement = account_db_statement(FIND_USER);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    bind_text(statement, 1, folded);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_DONE)
-        return NERR_UserNotFound;
-    if (result != SQLITE_ROW)
-        return account_db_failure("cannot read a user", result);
-    read_user_row(statement, user);
-    return NERR_Success;
+    ScopedStatement statement(FIND_USER, folded);
+    DWORD status = db_step_row(statement, NERR_UserNotFound, "cannot read a user");
+    if (status == NERR_Success)
+        read_user_row(statement, user);
+    return status;
 }
 
 DWORD db_insert_users(const UserRecord *users, std::size_t count)
@@ -467,10 +371,8 @@ DWORD db_insert_users(const UserRecord *users, std::size_t count)
     for (std::size_t i = 0; i < count; ++i)
         if (user_record_fault(users[i]) != 0)
             return ERROR_INVALID_PARAMETER;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t now = account_clock();
     for (std::size_t i = 0; i < count; ++i) {
@@ -490,15 +392,9 @@ DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_p
 {
     if (user_fields_fault(values) != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!name_is_valid(name))
-        return NERR_UserNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
-        return NERR_InternalError;
     std::int64_t id = 0;
-    DWORD status = find_user_id(name, id);
+    DWORD status = begin_user_write(name, transaction, id);
     if (status == NERR_Success)
         status = update_fields(id, values);
     if (status == NERR_Success && new_password)
@@ -510,15 +406,9 @@ DWORD db_update_user(std::string_view name, const UserRecord &values, bool new_p
 
 DWORD db_delete_user(std::string_view name)
 {
-    if (!name_is_valid(name))
-        return NERR_UserNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
-        return NERR_InternalError;
     std::int64_t id = 0;
-    DWORD status = find_user_id(name, id);
+    DWORD status = begin_user_write(name, transaction, id);
     if (status == NERR_Success)
         status = delete_by_id(DELETE_USER_MEMBERSHIPS, id);
     if (status == NERR_Success)
@@ -532,10 +422,8 @@ DWORD db_list_users(std::int64_t after_id, const std::function<bool(const UserRe
                  UserPage &page)
 {
     page = UserPage{};
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_read(transaction) != NERR_Success)
+    if (db_ready_read(transaction) != NERR_Success)
         return NERR_InternalError;
     // The batch first: its read fixes the snapshot whose version is compared.
     DWORD status = read_batch(after_id, take, page);
@@ -561,10 +449,8 @@ DWORD db_add_group_members(std::string_view group, const std::vector<std::string
 {
     if (!name_is_valid(group))
         return NERR_GroupNotFound;
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
     std::int64_t group_id = 0;
     DWORD status = find_id(FIND_GROUP_ID, fold_name(group), group_id, NERR_GroupNotFound);
@@ -579,34 +465,16 @@ DWORD db_read_policy(const char *name, std::int64_t &value)
 {
     if (account_db_ready() != NERR_Success)
         return NERR_InternalError;
-    sqlite3_stmt *statement = account_db_statement(READ_POLICY);
-    if (statement == nullptr)
-        return NERR_InternalError;
-    StatementScope scope(statement);
-    bind_text(statement, 1, name);
-    int result = sqlite3_step(statement);
-    if (result != SQLITE_ROW && result != SQLITE_DONE)
-        return account_db_failure("cannot read the policy", result);
-    value = result == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
-    return NERR_Success;
+    ScopedStatement statement(READ_POLICY, name);
+    return step_integer(statement, "cannot read the policy", value);
 }
 
 DWORD db_write_policy(const char *name, std::int64_t value)
 {
-    if (account_db_ready() != NERR_Success)
-        return NERR_InternalError;
     DbTransaction transaction;
-    if (db_begin_write(transaction) != NERR_Success)
+    if (db_ready_write(transaction) != NERR_Success)
         return NERR_InternalError;
-    sqlite3_stmt *statement = account_db_statement(WRITE_POLICY);
-    if (statement == nullptr)
+    if (db_run(WRITE_POLICY, "cannot write the policy", name, value) != NERR_Success)
         return NERR_InternalError;
-    {
-        StatementScope scope(statement);
-        bind_text(statement, 1, name);
-        sqlite3_bind_int64(statement, 2, value);
-        if (step_done(statement, "cannot write the policy") != NERR_Success)
-            return NERR_InternalError;
-    }
     return db_commit(transaction);
 }

@@ -29,10 +29,10 @@ struct UserRecord : StoreAccount {
     std::int64_t locked_until = 0;  // 0 when not locked
 };
 
-// Seconds since the epoch, as password_set and the lockout times count.
+// Seconds since the epoch, as password_set and the lockout times count;
+// defined alone in account_clock.cc, so that a test binary can define a
+// clock of its own in its place.
 std::int64_t account_clock();
-// When not 0, the time account_clock answers; tests set it.
-extern std::int64_t account_clock_fixed;
 
 struct LockoutPolicy {
     std::int64_t threshold = 0;  // 0: no lockout

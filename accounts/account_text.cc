@@ -8,7 +8,7 @@
 #include "accounts/reply_table.h"
 #include "protocol/replies.h"
 #include "log/line_format.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"
@@ -195,9 +195,19 @@ void append_item(char *line, std::size_t &used, const UserInfoValue &value)
 
 int to_wide(const char *narrow, WideText &wide)
 {
+    DWORD error = 0;
+    if (convert_to_wide(narrow, wide, error))
+        return 1;
+    reply_for_conversion_error(error);
+    return 0;
+}
+
+int convert_to_wide(const char *narrow, WideText &wide, DWORD &error)
+{
+    error = 0;
     if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, wide.data(), WIDE_TEXT_MAX) != 0)
         return 1;
-    report_conversion_error();
+    error = GetLastError();
     return 0;
 }
 
@@ -212,7 +222,12 @@ int to_narrow(LPCWSTR wide, NarrowText &narrow)
 
 int report_conversion_error()
 {
-    return reply_for_code(CONVERSION_TABLE, GetLastError(), nullptr);
+    return reply_for_conversion_error(GetLastError());
+}
+
+int reply_for_conversion_error(DWORD error)
+{
+    return reply_for_code(CONVERSION_TABLE, error, nullptr);
 }
 
 int report_parameter_error(DWORD index)

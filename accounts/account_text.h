@@ -72,10 +72,13 @@ struct ServiceBuffer {
 // report_conversion_error.
 int to_wide(const char *narrow, WideText &wide);
 int to_narrow(LPCWSTR wide, NarrowText &narrow);
+// The same as to_wide without a reply: 0 with the conversion's error.
+int convert_to_wide(const char *narrow, WideText &wide, DWORD &error);
 
-// Writes the negative reply for the last conversion error; its result is
-// not used.
+// Write the negative reply for the last conversion error, or for error;
+// their result is not used.
 int report_conversion_error();
+int reply_for_conversion_error(DWORD error);
 
 // Writes the reply naming the USER_INFO_1 member that NetUserAdd or
 // NetUserSetInfo found faulty (index 1 to 8) and returns 1; for any other

@@ -1,10 +1,9 @@
 #include "accounts/delete_user.h"
 
-#include "accounts/account_text.h"
 #include "accounts/reply_table.h"
+#include "accounts/user_word.h"
 #include "protocol/replies.h"
 #include "config/host.h"
-#include "log/trace_log.h"
 #include "platform/account_service.h"
 
 namespace {
@@ -23,16 +22,11 @@ constexpr ReplyTable DELETE_TABLE = {DELETE_ROWS, {0, UNKNOWN_ERROR_REPLY, Reply
 
 int delete_user(const WordList &words, int command_index)
 {
-    log_info("Performing delete");
-    const char *user_word = word_at(words, command_index + 1);
-    if (user_word == nullptr)
-        return -1;
-    log_info("User (%s)", user_word);
-    WideText user;
-    if (!to_wide(user_word, user))
-        return 0;
+    UserWord user;
+    if (int opened = open_user_word("delete", words, command_index, true, user); opened != 1)
+        return opened;
     HostName host = resolve_host();
-    DWORD result = NetUserDel(host.get(), user.data());
+    DWORD result = NetUserDel(host.get(), user.wide.data());
     if (result != NERR_Success)
         return reply_for_code(DELETE_TABLE, result, nullptr);
     reply_positive("+OK Deleted user succesfully.");

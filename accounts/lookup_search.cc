@@ -6,9 +6,10 @@
 
 #include "accounts/account_text.h"
 #include "accounts/reply_table.h"
+#include "accounts/user_word.h"
 #include "protocol/replies.h"
 #include "config/host.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/last_error.h"
@@ -33,21 +34,18 @@ constexpr ReplyTable SEARCH_TABLE = {SEARCH_ROWS, {0, UNKNOWN_ERROR_REPLY, Reply
 
 // "Not found" is final for a daemon, which bounces the mail: it answers
 // only a name the service reports missing. A service that cannot answer
-// gets check's reply for the same fault.
+// gets check's reply for the same fault: a read that reaches no server
+// answers ERROR_BAD_NETPATH where a logon answers ERROR_NO_LOGON_SERVERS
+// (1311).
 constexpr ReplyRow LOOKUP_ROWS[] = {
     {NERR_UserNotFound, "-ERR User %s not found.", ReplyArgument::TEXT},
     {ERROR_ACCESS_DENIED, ACCESS_DENIED_REPLY, ReplyArgument::NONE},
     {NERR_InvalidComputer, INVALID_COMPUTER_REPLY, ReplyArgument::NONE},
+    {ERROR_BAD_NETPATH, "-ERR 1311:Unknown error has occurred.", ReplyArgument::NONE},
 };
 constexpr ReplyTable LOOKUP_TABLE = {LOOKUP_ROWS,
                                      {0, UNKNOWN_ERROR_HAS_REPLY, ReplyArgument::CODE}};
-
-// A logon that reaches no server answers ERROR_NO_LOGON_SERVERS where a
-// read answers ERROR_BAD_NETPATH; lookup tells it as check does.
-DWORD as_logon_code(DWORD result)
-{
-    return result == ERROR_BAD_NETPATH ? ERROR_NO_LOGON_SERVERS : result;
-}
+static_assert(ERROR_NO_LOGON_SERVERS == 1311);
 
 // Bounds compare as signed bytes, as the daemons' own matching did: a byte
 // of 0x80 or above lies below every ASCII character.
@@ -206,20 +204,12 @@ bool name_matches(const char *pattern, const char *name)
 
 int do_lookup(const WordList &words, int command_index)
 {
-    log_info("Performing lookup");
-    const char *user_word = word_at(words, command_index + 1);
-    if (user_word == nullptr)
-        return -1;
-    WideText user;
-    if (!to_wide(user_word, user))
-        return 0;
-    HostName host = resolve_host();
+    UserWord user;
     ServiceBuffer info;
-    DWORD result = NetUserGetInfo(host.get(), user.data(), 1, info.out());
-    if (result != NERR_Success)
-        return reply_for_code(LOOKUP_TABLE, as_logon_code(result), user_word);
-    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
-    return 1;
+    int found = read_user_account("lookup", words, command_index, LOOKUP_TABLE, user, info);
+    if (found == 1)
+        reply_with_user_info(std::string("+OK ") + user.word + " config 0", info.user_info());
+    return found;
 }
 
 int do_search(const WordList &words, int command_index)

@@ -3,11 +3,12 @@
 #include <cstring>
 
 #include "accounts/reply_table.h"
+#include "accounts/user_word.h"
 #include "protocol/replies.h"
 #include "config/host.h"
 #include "config/settings.h"
 #include "homedir/home_directory.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
 #include "platform/parameter_number.h"
@@ -111,9 +112,8 @@ bool has_control_character(const char *text)
 
 // Everything one creation holds; the record points into the wide texts.
 struct NewAccount {
-    const char *user_word = nullptr;
+    UserWord user;
     const char *group_name = nullptr;
-    WideText user;
     WideText password;
     WideText group;
     HostName host;
@@ -195,7 +195,7 @@ int undo_directories_on_failure(int status, MadeDirectories &made)
 
 int join_group(NewAccount &account)
 {
-    LOCALGROUP_MEMBERS_INFO_3 member{account.user.data()};
+    LOCALGROUP_MEMBERS_INFO_3 member{account.user.wide.data()};
     DWORD result = NetLocalGroupAddMembers(account.host.get(), account.group.data(), 3,
                                            reinterpret_cast<LPBYTE>(&member), 1);
     if (result != NERR_Success)
@@ -218,7 +218,7 @@ int add_or_replace(NewAccount &account)
         if (result != NERR_UserExists || replaced)
             return reply_write_failure(ADD_TABLE, result, parameter_index);
         log_debug("Removing existing user.");
-        result = NetUserDel(account.host.get(), account.user.data());
+        result = NetUserDel(account.host.get(), account.user.wide.data());
         if (result != NERR_Success)
             return reply_for_code(REMOVE_TABLE, result, nullptr);
         replaced = true;
@@ -237,7 +237,7 @@ int add_account(NewAccount &account)
         return status;
     if (ended != NERR_Success)
         return reply_for_code(ADD_TABLE, ended, nullptr);
-    reply_positive("+OK %s added to database.", account.user_word);
+    reply_positive("+OK %s added to database.", account.user.word);
     return 1;
 }
 
@@ -279,7 +279,7 @@ int create_user(const WordList &words, int command_index, NewAccount &account)
     if (!password_meets_policy(account))
         return 0;
     USER_INFO_1 &record = account.record;
-    record.usri1_name = account.user.data();
+    record.usri1_name = account.user.wide.data();
     record.usri1_password = account.password.data();
     record.usri1_password_age = 0;
     record.usri1_priv = USER_PRIV_USER;
@@ -294,21 +294,15 @@ int create_user(const WordList &words, int command_index, NewAccount &account)
 
 int set_user(const WordList &words, int command_index)
 {
-    log_info("Performing add");
-    const char *user_word = word_at(words, command_index + 1);
-    if (user_word == nullptr)
-        return -1;
-    log_info("User (%s)", user_word);
     NewAccount account;
-    account.user_word = user_word;
-    if (!to_wide(user_word, account.user))
-        return 0;
+    if (int opened = open_user_word("add", words, command_index, true, account.user); opened != 1)
+        return opened;
     const char *password_word = word_at(words, command_index + 2);
     if (password_word == nullptr)
         return -1;
     // "(NULL)" never creates an account: only one that exists is updated.
     if (same_text(password_word, KEEP_PASSWORD_WORD) == 0) {
-        if (!user_exists(account.user.data()))
+        if (!user_exists(account.user.wide.data()))
             return 0;
         return update_user(words, command_index);
     }
@@ -317,28 +311,22 @@ int set_user(const WordList &words, int command_index)
 
 int update_user(const WordList &words, int command_index)
 {
-    log_info("Performing update");
-    const char *user_word = word_at(words, command_index + 1);
-    if (user_word == nullptr)
-        return -1;
-    WideText user;
-    if (!to_wide(user_word, user))
-        return 0;
-    HostName host = resolve_host();
+    UserWord user;
     ServiceBuffer info;
-    DWORD result = NetUserGetInfo(host.get(), user.data(), 1, info.out());
-    if (result != NERR_Success)
-        return reply_for_code(READ_TABLE, result, nullptr);
+    int found = read_user_account("update", words, command_index, READ_TABLE, user, info);
+    if (found != 1)
+        return found;
     UserInfoTexts texts;
     MadeDirectories made;
     if (!parse_user_info(*info.user_info(), texts, words, command_index + 2, made))
         return 0;
     DWORD parameter_index = 0;
-    result = NetUserSetInfo(host.get(), user.data(), 1, info.data, &parameter_index);
+    DWORD result = NetUserSetInfo(user.host.get(), user.wide.data(), 1, info.data,
+                                  &parameter_index);
     if (result != NERR_Success)
         return undo_directories_on_failure(
             reply_write_failure(UPDATE_TABLE, result, parameter_index), made);
-    reply_positive("+OK User %s added to database.", user_word);
+    reply_positive("+OK User %s added to database.", user.word);
     return 1;
 }
 

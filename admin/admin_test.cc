@@ -43,6 +43,7 @@ struct AdminTest : ::testing::Test {
     {
         config = dir.file("lodgate.ini");
         write_file(config, "# test configuration\n");
+        ASSERT_EQ(serve_from_sqlite(), NERR_Success);
     }
 
     void TearDown() override { account_db_close(); }

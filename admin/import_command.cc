@@ -22,7 +22,7 @@
 
 #include <unistd.h>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "admin/admin.h"
 #include "config/settings.h"
 #include "homedir/home_directory.h"

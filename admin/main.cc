@@ -8,7 +8,7 @@
 #include "config/settings.h"
 #include "config/store_settings.h"
 #include "ldapstore/ldap_store.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/parameter_number.h"
 #include "platform/win_types.h"
 
@@ -93,7 +93,7 @@ int open_store(const char *config_file)
     if (!loaded)
         return admin_fail(ADMIN_FAILED, "cannot read the configuration file %s",
                           config_file != nullptr ? config_file : "lodgate.ini");
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     std::string refusal;
     if (choose_configured_store(refusal) != STORE_READY || (admin_store = account_store()) == nullptr)
         return admin_fail(ADMIN_FAILED, "%s", refusal.c_str());

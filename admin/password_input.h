@@ -1,7 +1,7 @@
 // Reading a new password for lodgate-admin.
 #pragma once
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 // 0 with the password in secret: one line from standard input when
 // from_stdin, else typed twice on the terminal without echo. 1 after a

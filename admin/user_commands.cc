@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "admin/admin.h"
 #include "admin/password_input.h"
 #include "config/settings.h"

@@ -4,41 +4,14 @@
 
 #include "accounts/account_text.h"
 #include "accounts/check.h"
-#include "accounts/reply_table.h"
 #include "auth/auth_status.h"
-#include "protocol/replies.h"
-#include "config/host.h"
 #include "log/trace_log.h"
 #include "platform/account_names.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
-#include "platform/last_error.h"
+#include "protocol/replies.h"
+#include "stores/account_stores.h"
 
 namespace {
-
-// What a refused logon means to the caller: the account's own answers are
-// a refusal, anything else a fault of ours that may pass.
-struct LogonRefusal {
-    DWORD code;
-    int status;
-    const char *reason;
-};
-
-constexpr LogonRefusal LOGON_REFUSALS[] = {
-    {ERROR_LOGON_FAILURE, AUTH_REFUSED, "unknown user or wrong password"},
-    {ERROR_ACCOUNT_LOCKED_OUT, AUTH_REFUSED, "account locked"},
-    {ERROR_ACCOUNT_DISABLED, AUTH_REFUSED, "account disabled"},
-};
-constexpr LogonRefusal OTHER_LOGON_REFUSAL = {0, AUTH_TEMPORARY,
-                                              "account service failure"};
-
-const LogonRefusal &logon_refusal(DWORD code)
-{
-    for (const LogonRefusal &row : LOGON_REFUSALS)
-        if (row.code == code)
-            return row;
-    return OTHER_LOGON_REFUSAL;
-}
 
 // A fault of the service is told by what the store met (a file that keeps
 // this process out, a server that does not answer), when it knows.
@@ -49,12 +22,11 @@ std::string store_fault_or(const char *reason)
     return fault.empty() ? reason : fault;
 }
 
-AccountAnswer answer(int status, std::string reason, DWORD code = 0)
+AccountAnswer answer(int status, std::string reason)
 {
     AccountAnswer result;
     result.status = status;
     result.reason = std::move(reason);
-    result.code = code;
     return result;
 }
 
@@ -66,78 +38,39 @@ std::optional<std::string> narrow_member(LPCWSTR wide)
     return std::string(narrow.text());
 }
 
-// The account as the local computer holds it, with the positive reply
-// traced. A check (with its table) and a lookup (without) trace a failure as
-// the module's commands do; a missing account is a refusal for the one and
-// an unknown user for the other.
-AccountAnswer read_account(WideText &user, const char *user_word, const ReplyTable *table)
+// The account's own form of its name, and its home: one that a reply would
+// leave out is not handed to the mail server either (the reply's trace
+// line says why).
+AccountAnswer found(const USER_INFO_1 &info)
 {
-    ServiceBuffer info;
-    DWORD result = NetUserGetInfo(nullptr, user.data(), 1, info.out());
-    if (result != NERR_Success) {
-        if (table != nullptr) {
-            reply_for_code(*table, result, user_word);
-            log_debug("Failure.");
-        } else {
-            reply_negative("-ERR User %s not found.", user_word);
-        }
-        if (result == NERR_UserNotFound)
-            return answer(table != nullptr ? AUTH_REFUSED : AUTH_UNKNOWN_USER, "no such account");
-        return answer(AUTH_TEMPORARY, store_fault_or("account information unavailable"), result);
-    }
-    std::optional<std::string> name = narrow_member(info.user_info()->usri1_name);
+    std::optional<std::string> name = narrow_member(info.usri1_name);
     if (!name)
         return answer(AUTH_TEMPORARY, "account name not convertible");
-    reply_with_user_info(std::string("+OK ") + user_word + " config 0", info.user_info());
-    AccountAnswer found = answer(AUTH_OK, "");
-    found.name = *name;
-    // A home that a reply would leave out is not handed to the mail server
-    // either (the reply's trace line says why).
-    found.home = narrow_member(info.user_info()->usri1_home_dir);
-    if (found.home && !value_is_storable(*found.home))
-        found.home.reset();
-    return found;
+    AccountAnswer account = answer(AUTH_OK, "");
+    account.name = *name;
+    account.home = narrow_member(info.usri1_home_dir);
+    if (account.home && !value_is_storable(*account.home))
+        account.home.reset();
+    return account;
 }
 
 }  // namespace
 
 AccountAnswer check_account_password(const char *user, const char *password)
 {
-    log_info("Performing Windows check");
-    log_info("User (%s)", user);
-    WideText wide_user;
-    if (!to_wide(user, wide_user))
-        return answer(AUTH_REFUSED, "user name not convertible");
-    log_debug("Pass = xxxx");
-    if (password[0] == '\0') {
-        reply_negative("-ERR %s does not exist or password incorrect.", user);
-        return answer(AUTH_REFUSED, "empty password");
+    CheckOutcome outcome;
+    check_password(user, password, outcome);
+    if (outcome.result == CheckResult::RIGHT) {
+        AccountAnswer account = found(*outcome.account.user_info());
+        if (account.status == AUTH_OK)
+            reply_to_check(user, outcome);
+        return account;
     }
-    WideText wide_password;
-    if (!to_wide(password, wide_password))
-        return answer(AUTH_REFUSED, "password not convertible");
-    HostName host = resolve_host();
-    if (!host) {
-        reply_negative("-DEAD database failure (can't get hostname needed for login - check "
-                       "host setting in ini file)");
-        return answer(AUTH_TEMPORARY, "no host name");
-    }
-    HANDLE token = nullptr;
-    BOOL accepted = LogonUserW(wide_user.data(), host.get(), wide_password.data(),
-                               LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token);
-    DWORD error = accepted ? 0 : GetLastError();
-    wide_password.wipe();
-    if (!accepted) {
-        reply_for_code(CHECK_LOGON_TABLE, error, user);
-        log_debug("Failure.");
-        const LogonRefusal &verdict = logon_refusal(error);
-        if (verdict.status == AUTH_TEMPORARY)
-            return answer(verdict.status, store_fault_or(verdict.reason), error);
-        return answer(verdict.status, verdict.reason, error);
-    }
-    CloseHandle(token);
-    log_debug("Success.");
-    return read_account(wide_user, user, &CHECK_ACCOUNT_INFO_TABLE);
+    reply_to_check(user, outcome);
+    if (outcome.result == CheckResult::REFUSED)
+        return answer(AUTH_REFUSED, outcome.reason);
+    bool of_service = outcome.step == CheckStep::LOGON || outcome.step == CheckStep::ACCOUNT_READ;
+    return answer(AUTH_TEMPORARY, of_service ? store_fault_or(outcome.reason) : outcome.reason);
 }
 
 AccountAnswer look_up_account(const char *user)
@@ -146,5 +79,16 @@ AccountAnswer look_up_account(const char *user)
     WideText wide_user;
     if (!to_wide(user, wide_user))
         return answer(AUTH_UNKNOWN_USER, "user name not convertible");
-    return read_account(wide_user, user, nullptr);
+    ServiceBuffer info;
+    DWORD result = NetUserGetInfo(nullptr, wide_user.data(), 1, info.out());
+    if (result != NERR_Success) {
+        reply_negative("-ERR User %s not found.", user);
+        if (result == NERR_UserNotFound)
+            return answer(AUTH_UNKNOWN_USER, "no such account");
+        return answer(AUTH_TEMPORARY, store_fault_or("account information unavailable"));
+    }
+    AccountAnswer account = found(*info.user_info());
+    if (account.status == AUTH_OK)
+        reply_with_user_info(std::string("+OK ") + user + " config 0", info.user_info());
+    return account;
 }

@@ -1,18 +1,16 @@
-// Password checks and lookups through the account service, traced as the
-// module's check and lookup commands trace them.
+// Password checks (the module's own check) and lookups through the account
+// service, as lodgate-auth answers them, traced as the module's check and
+// lookup commands trace them.
 #pragma once
 
 #include <optional>
 #include <string>
-
-#include "platform/win_types.h"
 
 struct AccountAnswer {
     int status = 0;                   // an AUTH_* exit status
     std::string name;                 // the account's own form of the name
     std::optional<std::string> home;  // absent when the account has none
     std::string reason;               // for the caller's log, never a secret
-    DWORD code = 0;                   // the service's result, when it failed
 };
 
 // AUTH_OK with the name and home of the account when password is right for

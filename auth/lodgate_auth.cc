@@ -16,6 +16,7 @@
 #include "auth/privileges.h"
 #include "auth/service_session.h"
 #include "auth/store_program.h"
+#include "protocol/replies.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ int run_lodgate_auth(int argc, char **argv)
     if (!make_standard_descriptors_valid())
         _exit(AUTH_TEMPORARY);
     remember_caller();
+    replies_traced_only = true;
     CallerEnvironment caller = take_caller_environment();
     std::atexit(refuse_unplanned_exit);
 

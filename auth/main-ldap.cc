@@ -2,10 +2,10 @@
 // well, started by lodgate-auth when account_service is ldap.
 #include "auth/lodgate_auth.h"
 #include "ldapstore/ldap_store.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 
 int main(int argc, char **argv)
 {
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     return run_lodgate_auth(argc, argv);
 }

@@ -25,7 +25,8 @@ int leave_root();
 // another program runs. 1 on success, 0 when the ids did not change.
 int return_to_caller_ids();
 
-// Points descriptor 1 away while the account service works (the module's
-// reply lines go nowhere) and puts the caller's back. 1 on success.
+// Points descriptor 1 away while the account service works (replies reach
+// only the trace log, and nothing a library might write there reaches the
+// caller) and puts the caller's back. 1 on success.
 int hide_standard_output();
 int restore_standard_output();

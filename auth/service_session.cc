@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "config/store_settings.h"
 #include "log/trace_log.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/system_directory.h"
 
 namespace {

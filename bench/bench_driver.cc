@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "accountdb/account_db.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "accountdb/user_records.h"
 #include "bench/bench_process.h"
 #include "bench/bench_table.h"

@@ -12,6 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/child_spawn.h"
+
 void fail(const std::string &why)
 {
     std::fprintf(stderr, "bench: %s\n", why.c_str());
@@ -55,41 +57,16 @@ std::vector<char *> argv_of(const std::vector<std::string> &arguments)
     return argv;
 }
 
-// 0 with the child started; the pipes' ends are closed here either way.
+// 0 with the child started. Late figures pay no more than the floors
+// measured at the start: spawn_child does not copy the driver's memory.
 int spawn_on_pipes(Child &child, const std::vector<std::string> &arguments, const std::string &cwd)
 {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0)
+    SpawnedChild spawned;
+    if (spawn_child(arguments[0], arguments, cwd, false, spawned) != 0)
         return -1;
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        close(input[0]);
-        close(input[1]);
-        return -1;
-    }
-    std::vector<char *> argv = argv_of(arguments);
-    // posix_spawn shares the driver's memory until the exec, so that a
-    // start costs the same however large the driver has grown; fork would
-    // copy its page tables first, and late figures would pay more than the
-    // floors measured at the start.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(input[0]);
-    close(output[1]);
-    if (spawned != 0) {
-        close(input[1]);
-        close(output[0]);
-        return -1;
-    }
-    child.pid = pid;
-    child.to_child = input[1];
-    child.from_child = output[0];
+    child.pid = spawned.pid;
+    child.to_child = spawned.input;
+    child.from_child = spawned.output;
     return 0;
 }
 

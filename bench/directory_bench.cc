@@ -27,13 +27,13 @@
 #include <string>
 #include <vector>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "bench/bench_process.h"
 #include "bench/bench_table.h"
 #include "ldapstore/ldap_schema.h"
 #include "ldapstore/ldap_store.h"
 #include "platform/account_service.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "tests/ldap/slapd_fixture.h"
 
 namespace {
@@ -183,7 +183,7 @@ Spread binds_on_one_connection(const Site &site, int count)
 // the account service of this process on the directory store.
 Row timing_row(const Site &site, int trials)
 {
-    link_account_store(&LDAP_BACKEND);
+    link_account_store(&LDAP_STORE);
     StoreSettingFault fault;
     if (choose_account_store("ldap", site.store, fault) != NERR_Success)
         fail("the directory store did not open");

@@ -18,6 +18,7 @@
 #include "accountdb/account_db.h"
 #include "accountdb/user_records.h"
 #include "platform/account_service.h"
+#include "stores/account_stores.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ constexpr const char WEAK_HASH_SQL[] =
 
 bool set_up(const std::string &path)
 {
+    StoreSettingFault fault;
     return account_db_open(path.c_str()) == NERR_Success &&
+           choose_account_store("sqlite", StoreSettings{}, fault) == NERR_Success &&
            add_user(u"present", u"right-password") && add_user(u"locked", u"right-password") &&
            add_user(u"weak", u"right-password") &&
            add_user(u"disabled", u"right-password", UF_ACCOUNTDISABLE) &&

@@ -2,9 +2,9 @@
 # account service, with the units of the core that need no POSIX facilities.
 # The end-to-end suite drives lodgate.exe.
 add_executable(windows_unit_tests tests/wine/windows_layer_test.cc
-    command/tokenizer_test.cc log/text_test.cc log/line_format_test.cc
+    command/tokenizer_test.cc text/text_test.cc log/line_format_test.cc
     accounts/parameter_number_test.cc)
-target_link_libraries(windows_unit_tests PRIVATE lodgate_core lodgate_service GTest::gtest_main)
+target_link_libraries(windows_unit_tests PRIVATE lodgate_command GTest::gtest_main)
 # One Wine process for all cases: each start costs a few tenths of a second,
 # and accounts live only as long as the process.
 add_test(NAME windows_unit_tests COMMAND windows_unit_tests)

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/path_style.h"
 
 const char *base_name_with(const char *path, bool strip_extension, char separator)

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "accounts/account_text.h"
+#include "platform/secret_text.h"
 #include "command/base_name.h"
 #include "command/dispatcher.h"
 #include "command/option_words.h"
@@ -15,7 +15,7 @@
 #include "command/tokenizer.h"
 #include "config/settings.h"
 #include "config/store_settings.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/process.h"
 

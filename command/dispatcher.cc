@@ -10,7 +10,7 @@
 #include "command/command_loop.h"
 #include "command/option_words.h"
 #include "protocol/replies.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 
 namespace {

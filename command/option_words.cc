@@ -1,6 +1,6 @@
 #include "command/option_words.h"
 
-#include "log/text.h"
+#include "text/text.h"
 
 namespace {
 

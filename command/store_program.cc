@@ -9,7 +9,7 @@
 #include "command/tokenizer.h"
 #include "config/settings.h"
 #include "config/store_settings.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/process.h"
 #include "platform/secret_text.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "accounts/account_text.h"
+#include "platform/secret_text.h"
 
 OwnedWordList::~OwnedWordList()
 {

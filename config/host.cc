@@ -3,7 +3,7 @@
 #include <new>
 
 #include "config/settings.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/registry.h"
 #include "platform/text_conversion.h"

@@ -9,7 +9,7 @@
 #include "log/product.h"
 #include "protocol/replies.h"
 #include "log/paths.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/path_style.h"
 #include "platform/system_directory.h"

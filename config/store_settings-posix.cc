@@ -2,11 +2,10 @@
 
 #include <charconv>
 
-#include "accountdb/account_db.h"
 #include "config/settings.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "protocol/replies.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "fuzz/fuzz_sandbox.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "protocol/replies.h"
 #include "log/paths.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 #include "platform/directory_walk.h"
 #include "platform/path_style.h"

@@ -193,9 +193,9 @@ void LdapLink::drop()
     ld = nullptr;
 }
 
-DWORD ldap_configure(const LdapSettings &settings, StoreSettingFault &fault)
+DWORD directory_configure(const LdapSettings &settings, StoreSettingFault &fault)
 {
-    ldap_forget();
+    directory_forget();
     state.uris = split_uris(settings.uri);
     state.bind_dn = settings.bind_dn;
     state.tls = settings.tls;
@@ -221,13 +221,13 @@ DWORD ldap_configure(const LdapSettings &settings, StoreSettingFault &fault)
     return read_password_file(settings.bind_password_file, state.password, fault);
 }
 
-void ldap_forget()
+void directory_forget()
 {
     wipe(state.password);
     state = ConnectionState{};
 }
 
-DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
+DWORD directory_connect_link(LdapLink &link, bool bind_service, std::size_t first)
 {
     link.drop();
     DWORD status = ERROR_BAD_NETPATH;
@@ -241,7 +241,7 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
             return NERR_Success;
         }
         // log_unreachable reads the errno that the failure left.
-        if (!tls_refused && ldap_unreachable(result)) {
+        if (!tls_refused && directory_unreachable(result)) {
             log_unreachable(uri, result);
             link.drop();
             continue;
@@ -254,8 +254,8 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
         } else {
             // A TLS or credential refusal is the configuration's fault; it
             // stays the answer unless a later server serves.
-            status = ldap_status(result, LdapTarget::BASE, uri.c_str(),
-                                 diagnostic(link.ld).c_str());
+            status = directory_status(result, LdapTarget::BASE, uri.c_str(),
+                                      diagnostic(link.ld).c_str());
             fault = "the directory at " + uri + " refused the service: " + message;
         }
         link.drop();
@@ -270,7 +270,7 @@ DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first)
     return status;
 }
 
-std::string ldap_last_fault()
+std::string directory_last_fault()
 {
     return last_fault;
 }
@@ -285,12 +285,12 @@ void log_unreachable(const std::string &server, int result)
         log_info("directory %s: %s", server.c_str(), ldap_err2string(result));
 }
 
-int ldap_timeout_seconds()
+int directory_timeout_seconds()
 {
     return state.timeout;
 }
 
-std::size_t ldap_uri_count()
+std::size_t directory_uri_count()
 {
     return state.uris.size();
 }

@@ -28,27 +28,27 @@ struct LdapLink {
 // from its file, which must be readable by its owner alone. Otherwise
 // NERR_InternalError after an ERROR line, with the setting in fault; the
 // password is never logged.
-DWORD ldap_configure(const LdapSettings &settings, StoreSettingFault &fault);
+DWORD directory_configure(const LdapSettings &settings, StoreSettingFault &fault);
 // Forgets the settings and wipes the password.
-void ldap_forget();
+void directory_forget();
 
 // Connects to the first URI from first on that answers, bound as the
 // service identity when bind_service. ERROR_BAD_NETPATH when none answers
 // in time; NERR_InternalError (logged) for TLS or credential refusals. On
 // the link no wait for a reply outlasts the timeout, even mid-message, and
 // a reply message over 16 MiB fails as LDAP_SERVER_DOWN before it is read.
-DWORD ldap_connect_link(LdapLink &link, bool bind_service, std::size_t first = 0);
+DWORD directory_connect_link(LdapLink &link, bool bind_service, std::size_t first = 0);
 
 // Logs why server stopped serving with result (an unreachable one), right
 // after the call that failed: a reply refused for its size is an ERROR.
 void log_unreachable(const std::string &server, int result);
 
 // The operation timeout, for the calls that wait for one result.
-int ldap_timeout_seconds();
+int directory_timeout_seconds();
 
 // What the last failed connection met, in words for the administrator:
 // "the directory at <uris> does not answer", a refused TLS or service bind.
-std::string ldap_last_fault();
+std::string directory_last_fault();
 
 // The URIs of the settings, in order.
-std::size_t ldap_uri_count();
+std::size_t directory_uri_count();

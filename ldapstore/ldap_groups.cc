@@ -31,11 +31,11 @@ std::string next_gid(const std::vector<LdapEntry> &groups)
 
 DWORD search_groups(std::vector<LdapEntry> &groups)
 {
-    int result = ldap_search_entries(
+    int result = directory_search_entries(
         ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
         std::string("(objectClass=") + schema().group_class + ")",
         {schema().group_naming, "description", schema().group_member, "gidNumber"}, groups);
-    return ldap_code(result, LdapTarget::BASE);
+    return directory_code(result, LdapTarget::BASE);
 }
 
 // Why member cannot join group (holding members), or NERR_Success with
@@ -74,9 +74,9 @@ DWORD ldap_store_add_group_members(std::string_view group, const std::vector<std
     }
     if (status != NERR_Success || members.empty())
         return status;
-    int result = ldap_modify_entry(entry.dn, {add});
+    int result = directory_modify_entry(entry.dn, {add});
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::GROUP);
+        return directory_code(result, LdapTarget::GROUP);
     UndoLog undo{{UndoStep::MODIFY, entry.dn, {{LDAP_MOD_DELETE, add.attribute, add.values}}}};
     keep_undo(undo);
     return NERR_Success;
@@ -125,10 +125,10 @@ DWORD ldap_store_add_group(std::string_view name, const std::optional<std::strin
         attributes.push_back({LDAP_MOD_ADD, "gidNumber", {next_gid(groups)}});
     if (comment && !comment->empty())
         attributes.push_back({LDAP_MOD_ADD, "description", {*comment}});
-    int result = ldap_add_entry(dn, attributes);
+    int result = directory_add_entry(dn, attributes);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, result == LDAP_NO_SUCH_OBJECT ? LdapTarget::BASE
-                                                               : LdapTarget::GROUP);
+        return directory_code(result, result == LDAP_NO_SUCH_OBJECT ? LdapTarget::BASE
+                                                                    : LdapTarget::GROUP);
     UndoLog undo{{UndoStep::REMOVE, dn, {}}};
     keep_undo(undo);
     return NERR_Success;
@@ -142,7 +142,7 @@ DWORD ldap_store_delete_group(std::string_view name)
         return status;
     if (is_builtin(name))
         return NERR_SpeGroupOp;
-    return ldap_code(ldap_delete_entry(entry.dn), LdapTarget::GROUP);
+    return directory_code(directory_delete_entry(entry.dn), LdapTarget::GROUP);
 }
 
 DWORD ldap_store_group_members(std::string_view group, std::vector<std::string> &members)
@@ -167,10 +167,10 @@ DWORD ldap_store_remove_group_member(std::string_view group, std::string_view me
         const std::string &value = (*values)[i];
         if (fold_name(member_name(value)) != fold_name(member))
             continue;
-        int result = ldap_modify_entry(entry.dn, {{LDAP_MOD_DELETE, schema().group_member,
-                                                   {value}}});
+        int result =
+            directory_modify_entry(entry.dn, {{LDAP_MOD_DELETE, schema().group_member, {value}}});
         if (result != LDAP_SUCCESS)
-            return ldap_code(result, LdapTarget::GROUP);
+            return directory_code(result, LdapTarget::GROUP);
         UndoLog undo{{UndoStep::MODIFY, entry.dn, {{LDAP_MOD_ADD, schema().group_member,
                                                      {value}}}}};
         keep_undo(undo);

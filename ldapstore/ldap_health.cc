@@ -9,8 +9,8 @@ namespace {
 bool aux_class_loaded()
 {
     std::vector<LdapEntry> subschema;
-    int result = ldap_search_entries("cn=Subschema", LDAP_SCOPE_BASE, "(objectClass=subschema)",
-                                     {"objectClasses"}, subschema);
+    int result = directory_search_entries("cn=Subschema", LDAP_SCOPE_BASE,
+                                          "(objectClass=subschema)", {"objectClasses"}, subschema);
     std::string name = std::string("'") + schema().aux_class + "'";
     for (std::size_t i = 0; result == LDAP_SUCCESS && i < subschema.size(); ++i)
         if (const std::vector<std::string> *classes = subschema[i].find("objectClasses"))
@@ -32,14 +32,15 @@ DWORD ldap_store_check_store(std::vector<StoreFact> &facts, std::string &fault)
         if (base->empty())
             continue;
         std::vector<LdapEntry> found;
-        int result = ldap_search_entries(*base, LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, found);
+        int result =
+            directory_search_entries(*base, LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, found);
         facts.push_back({result == LDAP_SUCCESS ? "present" : "missing", *base});
         if (result != LDAP_SUCCESS && status == NERR_Success) {
-            status = ldap_code(result, LdapTarget::BASE);
+            status = directory_code(result, LdapTarget::BASE);
             fault = "missing entry " + *base;
         }
     }
-    facts.insert(facts.begin(), StoreFact{"server", ldap_service_server()});
+    facts.insert(facts.begin(), StoreFact{"server", directory_service_server()});
     if (schema().aux_class != nullptr)
         facts.push_back({"schema", std::string(schema().aux_class) +
                                        (aux_class_loaded() ? " loaded" : " missing")});

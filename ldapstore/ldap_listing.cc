@@ -103,12 +103,12 @@ std::string diagnostic(LDAP *ld)
 
 DWORD read_members(const char *group, MemberSet &members)
 {
-    int result = ldap_search_values(
+    int result = directory_search_values(
         ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, group_filter(group),
         schema().group_member, [&] { members.clear(); },
         [&](std::string_view value) { members.add(fold_name(value)); });
     members.seal();
-    return result == LDAP_SUCCESS ? NERR_Success : ldap_code(result, LdapTarget::BASE);
+    return result == LDAP_SUCCESS ? NERR_Success : directory_code(result, LdapTarget::BASE);
 }
 
 DWORD read_privileged_members(Listing &listing)
@@ -143,10 +143,10 @@ DWORD few_privileges(const std::vector<LdapEntry> &entries, std::vector<DWORD> &
                           privileged + equality_filter(schema().group_member, member_value(entry)) +
                           ")");
     std::vector<std::vector<LdapEntry>> found;
-    int result = ldap_search_each(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filters,
-                                  {schema().group_naming}, found);
+    int result = directory_search_each(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filters,
+                                       {schema().group_naming}, found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     privs.clear();
     for (const std::vector<LdapEntry> &groups : found) {
         std::set<std::string> names;
@@ -177,12 +177,12 @@ DWORD take_entries(Listing &listing, const std::vector<LdapEntry> &entries)
 DWORD read_page(Listing &listing)
 {
     std::vector<LdapEntry> entries;
-    int result = ldap_search_page(listing.link.ld, ldap_store.settings.user_base,
-                                  LDAP_SCOPE_SUBTREE, listing.filter, account_attributes(false),
-                                  listing.cookie, entries);
+    int result = directory_search_page(listing.link.ld, ldap_store.settings.user_base,
+                                       LDAP_SCOPE_SUBTREE, listing.filter,
+                                       account_attributes(false), listing.cookie, entries);
     if (result != LDAP_SUCCESS)
-        return ldap_status(result, LdapTarget::BASE, listing.link.server.c_str(),
-                           diagnostic(listing.link.ld).c_str());
+        return directory_status(result, LdapTarget::BASE, listing.link.server.c_str(),
+                                diagnostic(listing.link.ld).c_str());
     listing.last_page = listing.cookie.empty();
     if (!listing.members_read)
         if (DWORD status = read_privileged_members(listing); status != NERR_Success)
@@ -196,12 +196,12 @@ DWORD read_page(Listing &listing)
 DWORD first_read(Listing &listing)
 {
     std::vector<LdapEntry> few;
-    int result = ldap_search_few(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
-                                 listing.filter, account_attributes(false), FEW_ACCOUNTS, few);
+    int result = directory_search_few(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
+                                      listing.filter, account_attributes(false), FEW_ACCOUNTS, few);
     if (result == LDAP_SIZELIMIT_EXCEEDED)
-        return ldap_connect_link(listing.link, true, ldap_service_index());
+        return directory_connect_link(listing.link, true, directory_service_index());
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     listing.last_page = true;
     return take_entries(listing, few);
 }
@@ -282,7 +282,7 @@ DWORD ldap_store_list_accounts(const std::string &cursor, const NameShape &shape
     return status;
 }
 
-void ldap_end_listings()
+void directory_end_listings()
 {
     listings.clear();
 }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"
@@ -55,7 +55,7 @@ void bind_as(LDAP *ld, const std::string &dn, const char *password, BindAnswer &
                                    nullptr, &id);
     if (answer.result != LDAP_SUCCESS)
         return;
-    struct timeval limit {ldap_timeout_seconds(), 0};
+    struct timeval limit {directory_timeout_seconds(), 0};
     LDAPMessage *reply = nullptr;
     int got = ldap_result(ld, id, LDAP_MSG_ALL, &limit, &reply);
     if (got == 0)
@@ -115,7 +115,7 @@ LogonVerdict unknown(std::string_view name, const char *password, logon_clock::t
 {
     verify_dummy(password);
     LdapLink link;
-    if (ldap_connect_link(link, false, ldap_service_index()) == NERR_Success) {
+    if (directory_connect_link(link, false, directory_service_index()) == NERR_Success) {
         BindAnswer answer;
         bind_as(link.ld, std::string(schema().rdn) + "=" + escape_dn_value(name) + "," +
                              ldap_store.settings.user_base,
@@ -147,7 +147,7 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
     if (status != NERR_Success)
         return store_error(status, error);
     LdapLink link;
-    status = ldap_connect_link(link, false, ldap_service_index());
+    status = directory_connect_link(link, false, directory_service_index());
     if (status != NERR_Success)
         return store_error(status, error);
     BindAnswer answer;
@@ -157,10 +157,10 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
         return refused(answer, entry);
     }
     if (answer.result != LDAP_SUCCESS)
-        return store_error(ldap_unreachable(answer.result)
+        return store_error(directory_unreachable(answer.result)
                                ? ERROR_BAD_NETPATH
-                               : ldap_status(answer.result, LdapTarget::ACCOUNT,
-                                             link.server.c_str(), answer.diagnostic.c_str()),
+                               : directory_status(answer.result, LdapTarget::ACCOUNT,
+                                                  link.server.c_str(), answer.diagnostic.c_str()),
                            error);
     status = read_account_entry(entry, account);
     if (status != NERR_Success)
@@ -182,5 +182,5 @@ DWORD ldap_store_unlock_account(std::string_view name)
     std::vector<LdapChange> changes = {{LDAP_MOD_REPLACE, schema().lock_time, cleared}};
     if (entry.first(schema().lock_time) == nullptr)
         return NERR_Success;
-    return ldap_code(ldap_modify_entry(entry.dn, changes), LdapTarget::ACCOUNT);
+    return directory_code(directory_modify_entry(entry.dn, changes), LdapTarget::ACCOUNT);
 }

@@ -41,7 +41,7 @@ int ensure_connected(std::size_t first)
 {
     if (service.ld != nullptr)
         return LDAP_SUCCESS;
-    connect_status = ldap_connect_link(service, true, first);
+    connect_status = directory_connect_link(service, true, first);
     return connect_status == NERR_Success ? LDAP_SUCCESS : NOT_CONNECTED;
 }
 
@@ -53,14 +53,14 @@ int perform(const std::function<int(LDAP *)> &op)
     if (result != LDAP_SUCCESS)
         return result;
     result = op(service.ld);
-    if (ldap_unreachable(result))
+    if (directory_unreachable(result))
         log_unreachable(service.server, result);
     remember_message(service.ld);
-    if (!ldap_unreachable(result))
+    if (!directory_unreachable(result))
         return result;
     std::size_t next = service.index + 1;
     service.drop();
-    if (next >= ldap_uri_count() || ensure_connected(next) != LDAP_SUCCESS)
+    if (next >= directory_uri_count() || ensure_connected(next) != LDAP_SUCCESS)
         return result;
     result = op(service.ld);
     remember_message(service.ld);
@@ -134,7 +134,7 @@ int search_page(LDAP *ld, const std::string &base, int scope, const std::string 
     LDAPControl *controls[] = {page, nullptr};
     std::vector<const char *> names = attributes;
     names.push_back(nullptr);
-    struct timeval limit {ldap_timeout_seconds(), 0};
+    struct timeval limit {directory_timeout_seconds(), 0};
     MessageOwner reply;
     result = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
                                const_cast<char **>(names.data()), 0, controls, nullptr, &limit,
@@ -216,9 +216,9 @@ void each_value(LDAP *ld, LDAPMessage *entry, const char *attribute,
 
 }  // namespace
 
-int ldap_search_entries(const std::string &base, int scope, const std::string &filter,
-                        const std::vector<const char *> &attributes,
-                        std::vector<LdapEntry> &entries)
+int directory_search_entries(const std::string &base, int scope, const std::string &filter,
+                             const std::vector<const char *> &attributes,
+                             std::vector<LdapEntry> &entries)
 {
     return search_pages(base, scope, filter, attributes, [&] { entries.clear(); },
                         [&](LDAP *ld, LDAPMessage *m) {
@@ -227,9 +227,9 @@ int ldap_search_entries(const std::string &base, int scope, const std::string &f
                         });
 }
 
-int ldap_search_values(const std::string &base, int scope, const std::string &filter,
-                       const char *attribute, const std::function<void()> &restart,
-                       const std::function<void(std::string_view)> &take)
+int directory_search_values(const std::string &base, int scope, const std::string &filter,
+                            const char *attribute, const std::function<void()> &restart,
+                            const std::function<void(std::string_view)> &take)
 {
     return search_pages(base, scope, filter, {attribute}, restart,
                         [&](LDAP *ld, LDAPMessage *m) { each_value(ld, m, attribute, take); });
@@ -240,7 +240,7 @@ namespace {
 // The entries of search id, waited for up to the timeout.
 int collect(LDAP *ld, int id, std::vector<LdapEntry> &entries)
 {
-    struct timeval limit {ldap_timeout_seconds(), 0};
+    struct timeval limit {directory_timeout_seconds(), 0};
     MessageOwner reply;
     int got = ldap_result(ld, id, LDAP_MSG_ALL, &limit, &reply.message);
     if (got == 0)
@@ -261,15 +261,16 @@ int collect(LDAP *ld, int id, std::vector<LdapEntry> &entries)
 
 }  // namespace
 
-int ldap_search_each(const std::string &base, int scope, const std::vector<std::string> &filters,
-                     const std::vector<const char *> &attributes,
-                     std::vector<std::vector<LdapEntry>> &found)
+int directory_search_each(const std::string &base, int scope,
+                          const std::vector<std::string> &filters,
+                          const std::vector<const char *> &attributes,
+                          std::vector<std::vector<LdapEntry>> &found)
 {
     std::vector<const char *> names = attributes;
     names.push_back(nullptr);
     return perform([&](LDAP *ld) {
         found.assign(filters.size(), {});
-        struct timeval limit {ldap_timeout_seconds(), 0};
+        struct timeval limit {directory_timeout_seconds(), 0};
         std::vector<int> ids;
         int result = LDAP_SUCCESS;
         for (std::size_t i = 0; i < filters.size() && result == LDAP_SUCCESS; ++i) {
@@ -289,15 +290,15 @@ int ldap_search_each(const std::string &base, int scope, const std::vector<std::
     });
 }
 
-int ldap_search_few(const std::string &base, int scope, const std::string &filter,
-                    const std::vector<const char *> &attributes, int most,
-                    std::vector<LdapEntry> &entries)
+int directory_search_few(const std::string &base, int scope, const std::string &filter,
+                         const std::vector<const char *> &attributes, int most,
+                         std::vector<LdapEntry> &entries)
 {
     std::vector<const char *> names = attributes;
     names.push_back(nullptr);
     return perform([&](LDAP *ld) {
         entries.clear();
-        struct timeval limit {ldap_timeout_seconds(), 0};
+        struct timeval limit {directory_timeout_seconds(), 0};
         MessageOwner reply;
         int result = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
                                        const_cast<char **>(names.data()), 0, nullptr, nullptr,
@@ -313,9 +314,9 @@ int ldap_search_few(const std::string &base, int scope, const std::string &filte
     });
 }
 
-int ldap_search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
-                     const std::vector<const char *> &attributes, std::string &cookie,
-                     std::vector<LdapEntry> &entries)
+int directory_search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
+                          const std::vector<const char *> &attributes, std::string &cookie,
+                          std::vector<LdapEntry> &entries)
 {
     berval position{0, nullptr};
     if (!cookie.empty()) {
@@ -336,7 +337,7 @@ int ldap_search_page(LDAP *ld, const std::string &base, int scope, const std::st
     return result;
 }
 
-int ldap_add_entry(const std::string &dn, const std::vector<LdapChange> &attributes)
+int directory_add_entry(const std::string &dn, const std::vector<LdapChange> &attributes)
 {
     ModArray mods(attributes);
     return perform([&](LDAP *ld) {
@@ -344,7 +345,7 @@ int ldap_add_entry(const std::string &dn, const std::vector<LdapChange> &attribu
     });
 }
 
-int ldap_modify_entry(const std::string &dn, const std::vector<LdapChange> &changes)
+int directory_modify_entry(const std::string &dn, const std::vector<LdapChange> &changes)
 {
     if (changes.empty())
         return LDAP_SUCCESS;
@@ -354,41 +355,42 @@ int ldap_modify_entry(const std::string &dn, const std::vector<LdapChange> &chan
     });
 }
 
-int ldap_delete_entry(const std::string &dn)
+int directory_delete_entry(const std::string &dn)
 {
     return perform([&](LDAP *ld) { return ldap_delete_ext_s(ld, dn.c_str(), nullptr, nullptr); });
 }
 
-DWORD ldap_code(int result, LdapTarget target)
+DWORD directory_code(int result, LdapTarget target)
 {
     if (result == NOT_CONNECTED)
         return connect_status;
-    return ldap_status(result, target, service.server.c_str(), last_message.c_str());
+    return directory_status(result, target, service.server.c_str(), last_message.c_str());
 }
 
 void run_undo(const UndoLog &undo)
 {
     for (auto step = undo.rbegin(); step != undo.rend(); ++step) {
-        int result = step->kind == UndoStep::REMOVE ? ldap_delete_entry(step->dn)
-                     : step->kind == UndoStep::ADD  ? ldap_add_entry(step->dn, step->changes)
-                                                    : ldap_modify_entry(step->dn, step->changes);
+        int result = step->kind == UndoStep::REMOVE ? directory_delete_entry(step->dn)
+                     : step->kind == UndoStep::ADD
+                         ? directory_add_entry(step->dn, step->changes)
+                         : directory_modify_entry(step->dn, step->changes);
         if (result != LDAP_SUCCESS)
             log_error("directory %s: cannot undo a change of %s: %s", service.server.c_str(),
                       step->dn.c_str(), ldap_err2string(result));
     }
 }
 
-const std::string &ldap_service_server()
+const std::string &directory_service_server()
 {
     return service.server;
 }
 
-std::size_t ldap_service_index()
+std::size_t directory_service_index()
 {
     return service.index;
 }
 
-void ldap_disconnect()
+void directory_disconnect()
 {
     service.drop();
 }

@@ -46,15 +46,30 @@ DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value)
     const std::string &dn = ldap_store.settings.policy_dn;
     if (dn.empty())
         return NERR_Success;
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length.reset();
     const PolicyRow &row = row_of(key);
     const char *attribute = is_ad() ? row.ad : row.ppolicy;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {attribute}, found);
+    int result =
+        directory_search_entries(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {attribute}, found);
     if (result != LDAP_SUCCESS || found.empty())
-        return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result, LdapTarget::BASE);
+        return directory_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
+                              LdapTarget::BASE);
     if (const std::string *text = found.front().first(attribute))
         value = std::atoll(text->c_str()) / (is_ad() ? row.ad_scale : 1);
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length = value;
     return NERR_Success;
+}
+
+DWORD policy_minimum_length(std::int64_t &value)
+{
+    if (ldap_store.min_password_length) {
+        value = *ldap_store.min_password_length;
+        return NERR_Success;
+    }
+    return ldap_store_read_policy(PolicyKey::MIN_PASSWORD_LENGTH, value);
 }
 
 DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
@@ -66,6 +81,8 @@ DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
     }
     if (value < 0)
         return ERROR_INVALID_PARAMETER;
+    if (key == PolicyKey::MIN_PASSWORD_LENGTH)
+        ldap_store.min_password_length.reset();
     const PolicyRow &row = row_of(key);
     std::vector<LdapChange> changes;
     if (is_ad()) {
@@ -75,5 +92,5 @@ DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value)
         if (key == PolicyKey::LOCKOUT_THRESHOLD)
             changes.push_back({LDAP_MOD_REPLACE, "pwdLockout", {value > 0 ? "TRUE" : "FALSE"}});
     }
-    return ldap_code(ldap_modify_entry(dn, changes), LdapTarget::BASE);
+    return directory_code(directory_modify_entry(dn, changes), LdapTarget::BASE);
 }

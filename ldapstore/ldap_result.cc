@@ -39,7 +39,7 @@ const AdDiagnostic AD_DIAGNOSTICS[] = {
 
 }  // namespace
 
-bool ldap_unreachable(int result)
+bool directory_unreachable(int result)
 {
     for (const ResultRow &row : RESULTS)
         if (row.result == result)
@@ -47,7 +47,7 @@ bool ldap_unreachable(int result)
     return false;
 }
 
-DWORD ldap_status(int result, LdapTarget target, const char *server, const char *message)
+DWORD directory_status(int result, LdapTarget target, const char *server, const char *message)
 {
     if (result == LDAP_NO_SUCH_OBJECT && target != LdapTarget::BASE)
         return target == LdapTarget::ACCOUNT ? NERR_UserNotFound : NERR_GroupNotFound;

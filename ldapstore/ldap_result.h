@@ -15,12 +15,12 @@ enum class LdapTarget {
 
 // NERR_Success, or the code for result (an LDAP_* value), logging an ERROR
 // line with the server and the directory's message for unexpected ones.
-DWORD ldap_status(int result, LdapTarget target, const char *server, const char *message);
+DWORD directory_status(int result, LdapTarget target, const char *server, const char *message);
 
 // True for the results that mean the server could not be reached or did not
 // answer in time: the next server is tried, and a logon reports no logon
 // servers.
-bool ldap_unreachable(int result);
+bool directory_unreachable(int result);
 
 // The verdict Active Directory gives in a failed bind's diagnostic text
 // ("... data 775, ..."): LOCKED, DISABLED or WRONG.

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_operations.h"
@@ -143,10 +143,10 @@ DWORD groups_of(const std::string &member, std::set<std::string> &names,
     std::vector<LdapEntry> found;
     std::string filter = std::string("(&(objectClass=") + schema().group_class + ")" +
                          equality_filter(schema().group_member, member) + ")";
-    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filter,
-                                     {schema().group_naming}, found);
+    int result = directory_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
+                                          filter, {schema().group_naming}, found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     for (const LdapEntry &group : found)
         if (const std::string *name = group.first(schema().group_naming))
             names.insert(fold_name(*name));
@@ -160,11 +160,13 @@ DWORD find_group_entry(std::string_view name, LdapEntry &entry)
     if (!name_is_valid(name))
         return NERR_GroupNotFound;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
-                                     group_filter(name), {schema().group_naming, "description",
-                                                          schema().group_member}, found);
+    int result = directory_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE,
+                                          group_filter(name),
+                                          {schema().group_naming, "description",
+                                           schema().group_member},
+                                          found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     if (found.empty())
         return NERR_GroupNotFound;
     entry = std::move(found.front());
@@ -176,11 +178,11 @@ DWORD find_account_entry(std::string_view name, LdapEntry &entry, bool with_pass
     if (!name_is_valid(name))
         return NERR_UserNotFound;
     std::vector<LdapEntry> found;
-    int result = ldap_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
-                                     account_filter(name), account_attributes(with_password),
-                                     found);
+    int result = directory_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
+                                          account_filter(name), account_attributes(with_password),
+                                          found);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     if (found.empty())
         return NERR_UserNotFound;
     entry = std::move(found.front());
@@ -217,17 +219,18 @@ DWORD ldap_store_open(const StoreSettings &settings, StoreSettingFault &fault)
         return refuse_setting(fault, {"Missing", "ldap_user_base", "", ""});
     if (settings.ldap.group_base.empty())
         return refuse_setting(fault, {"Missing", "ldap_group_base", "", ""});
-    return ldap_configure(settings.ldap, fault);
+    return directory_configure(settings.ldap, fault);
 }
 
 void ldap_store_close()
 {
-    ldap_end_listings();
-    ldap_disconnect();
-    ldap_forget();
+    directory_end_listings();
+    directory_disconnect();
+    directory_forget();
     ldap_store.in_change = false;
     ldap_store.change.clear();
     ldap_store.completion.clear();
+    ldap_store.min_password_length.reset();
 }
 
 DWORD ldap_store_find_account(std::string_view name, StoreAccount &account)
@@ -253,6 +256,7 @@ DWORD ldap_store_end_change(bool keep)
     ldap_store.in_change = false;
     ldap_store.change.clear();
     ldap_store.completion.clear();
+    ldap_store.min_password_length.reset();
     return status;
 }
 
@@ -261,10 +265,10 @@ DWORD ldap_store_end_change(bool keep)
 DWORD complete_change()
 {
     for (const UndoStep &step : ldap_store.completion) {
-        int result = ldap_modify_entry(step.dn, step.changes);
+        int result = directory_modify_entry(step.dn, step.changes);
         if (result != LDAP_SUCCESS) {
             run_undo(ldap_store.change);
-            return ldap_code(result, LdapTarget::ACCOUNT);
+            return directory_code(result, LdapTarget::ACCOUNT);
         }
     }
     return NERR_Success;
@@ -277,29 +281,29 @@ void keep_undo(UndoLog &undo)
     undo.clear();
 }
 
-const AccountBackend LDAP_BACKEND = {
-    "ldap",
-    ldap_store_open,
-    ldap_store_close,
-    ldap_store_find_account,
-    ldap_store_list_accounts,
-    ldap_store_insert_account,
-    ldap_store_update_account,
-    ldap_store_delete_account,
-    ldap_store_add_group_members,
-    ldap_store_begin_change,
-    ldap_store_end_change,
-    ldap_store_read_policy,
-    ldap_store_write_policy,
-    ldap_store_verify_logon,
-    ldap_store_list_groups,
-    ldap_store_add_group,
-    ldap_store_delete_group,
-    ldap_store_group_members,
-    ldap_store_remove_group_member,
-    ldap_store_account_groups,
-    ldap_store_unlock_account,
-    ldap_store_import_accounts,
-    ldap_store_check_store,
-    ldap_last_fault,
+const AccountBackend LDAP_STORE = {
+    .name = "ldap",
+    .open = ldap_store_open,
+    .close = ldap_store_close,
+    .find_account = ldap_store_find_account,
+    .list_accounts = ldap_store_list_accounts,
+    .insert_account = ldap_store_insert_account,
+    .update_account = ldap_store_update_account,
+    .delete_account = ldap_store_delete_account,
+    .add_group_members = ldap_store_add_group_members,
+    .begin_change = ldap_store_begin_change,
+    .end_change = ldap_store_end_change,
+    .read_policy = ldap_store_read_policy,
+    .write_policy = ldap_store_write_policy,
+    .verify_logon = ldap_store_verify_logon,
+    .list_groups = ldap_store_list_groups,
+    .add_group = ldap_store_add_group,
+    .delete_group = ldap_store_delete_group,
+    .group_members = ldap_store_group_members,
+    .remove_group_member = ldap_store_remove_group_member,
+    .account_groups = ldap_store_account_groups,
+    .unlock_account = ldap_store_unlock_account,
+    .import_accounts = ldap_store_import_accounts,
+    .check_store = ldap_store_check_store,
+    .last_fault = directory_last_fault,
 };

@@ -5,4 +5,4 @@
 #include "platform/account_backend.h"
 
 // account_service ldap
-extern const AccountBackend LDAP_BACKEND;
+extern const AccountBackend LDAP_STORE;

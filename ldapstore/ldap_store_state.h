@@ -2,6 +2,8 @@
 // the open change's undo steps, and the reading of accounts and groups.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,6 +22,10 @@ struct LdapStoreState {
     // made last when it ends with keep: a change cut short by a kill leaves
     // no account that checks a password without its groups.
     UndoLog completion;
+    // The policy's minimum password length as last read, kept until the
+    // change after that read ends: a set reads it before its change and
+    // its writes then judge the password against the same value.
+    std::optional<std::int64_t> min_password_length;
 };
 extern LdapStoreState ldap_store;
 
@@ -60,7 +66,7 @@ DWORD complete_change();
 DWORD ldap_store_list_accounts(const std::string &cursor, const NameShape &shape, StoreFits fits,
                                void *context, StorePage &page);
 // Ends every open listing (the store closes).
-void ldap_end_listings();
+void directory_end_listings();
 DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword &password,
                                 DWORD *parm_err);
 DWORD ldap_store_update_account(std::string_view name, const StoreAccount &values,
@@ -76,6 +82,8 @@ DWORD ldap_store_group_members(std::string_view group, std::vector<std::string> 
 DWORD ldap_store_remove_group_member(std::string_view group, std::string_view member);
 DWORD ldap_store_account_groups(std::string_view name, std::vector<std::string> &groups);
 DWORD ldap_store_read_policy(PolicyKey key, std::int64_t &value);
+// The minimum password length, read once per change (see LdapStoreState).
+DWORD policy_minimum_length(std::int64_t &value);
 DWORD ldap_store_write_policy(PolicyKey key, std::int64_t value);
 LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password,
                                      StoreAccount &account, DWORD &error);

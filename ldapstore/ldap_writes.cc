@@ -7,7 +7,9 @@
 
 #include "platform/parameter_number.h"
 #include "platform/account_names.h"
-#include "accountdb/password_hash.h"
+#include "platform/secret_text.h"
+#include "platform/utf_text.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_store_state.h"
 #include "log/trace_log.h"
@@ -17,40 +19,20 @@ namespace {
 const char ADMINISTRATORS[] = "Administrators";
 const char GUESTS[] = "Guests";
 
-std::size_t utf16_units(std::string_view text)
-{
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if ((byte & 0xC0) != 0x80)
-            units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
-}
-
-// AD takes a password only as its quoted text in UTF-16LE.
+// AD takes a password only as its quoted text in UTF-16LE; password_fault
+// has found the text valid UTF-8.
 std::string ad_password(std::string_view text)
 {
     std::string quoted = "\"" + std::string(text) + "\"";
+    std::vector<WCHAR> units(wide_units_of(quoted));
+    utf8_to_wide(quoted, units.data());
     std::string out;
-    for (std::size_t i = 0; i < quoted.size();) {
-        auto byte = static_cast<unsigned char>(quoted[i]);
-        int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-        char32_t point = extra == 0 ? byte : byte & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < quoted.size(); ++k)
-            point = (point << 6) | (static_cast<unsigned char>(quoted[i + k]) & 0x3F);
-        i += static_cast<std::size_t>(extra) + 1;
-        auto put = [&out](char32_t unit) {
-            out += static_cast<char>(unit & 0xFF);
-            out += static_cast<char>((unit >> 8) & 0xFF);
-        };
-        if (point >= 0x10000) {
-            put(0xD800 + ((point - 0x10000) >> 10));
-            put(0xDC00 + ((point - 0x10000) & 0x3FF));
-        } else {
-            put(point);
-        }
+    for (WCHAR unit : units) {
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
     }
+    wipe_memory(units.data(), units.size() * sizeof(WCHAR));
+    wipe_memory(quoted.data(), quoted.size());
     return out;
 }
 
@@ -61,8 +43,27 @@ DWORD invalid(DWORD *parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
-// The value of the password attribute for a new password or a kept hash.
-DWORD password_value(const StorePassword &password, std::string &value, DWORD *parm_err)
+// NERR_Success when a new password may be stored: a text the directory
+// can hold and the policy's minimum takes (a kept hash always may).
+DWORD password_allowed(const StorePassword &password, DWORD *parm_err)
+{
+    if (password.hash != nullptr)
+        return NERR_Success;
+    const char *text = password.text != nullptr ? password.text : "";
+    if (password_fault(text) != 0)
+        return invalid(parm_err, MEMBER_PASSWORD);
+    std::int64_t minimum = 0;
+    DWORD status = policy_minimum_length(minimum);
+    if (status != NERR_Success)
+        return status;
+    if (static_cast<std::int64_t>(wide_units_of(text)) < minimum)
+        return NERR_PasswordTooShort;
+    return NERR_Success;
+}
+
+// The value of the password attribute for a new password that
+// password_allowed took, or for a kept hash.
+DWORD password_value(const StorePassword &password, std::string &value)
 {
     if (password.hash != nullptr) {
         if (!schema().crypt_passwords) {
@@ -73,14 +74,6 @@ DWORD password_value(const StorePassword &password, std::string &value, DWORD *p
         return NERR_Success;
     }
     const char *text = password.text != nullptr ? password.text : "";
-    if (password_fault(text) != 0)
-        return invalid(parm_err, MEMBER_PASSWORD);
-    std::int64_t minimum = 0;
-    DWORD status = ldap_store_read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum);
-    if (status != NERR_Success)
-        return status;
-    if (static_cast<std::int64_t>(utf16_units(text)) < minimum)
-        return NERR_PasswordTooShort;
     if (!schema().crypt_passwords) {
         value = ad_password(text);
         return NERR_Success;
@@ -155,9 +148,9 @@ DWORD modify_group(const char *group, int op, const std::string &member, UndoLog
     DWORD status = find_group_entry(group, entry);
     if (status != NERR_Success)
         return status;
-    int result = ldap_modify_entry(entry.dn, {{op, schema().group_member, {member}}});
+    int result = directory_modify_entry(entry.dn, {{op, schema().group_member, {member}}});
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::GROUP);
+        return directory_code(result, LdapTarget::GROUP);
     int reverse = op == LDAP_MOD_ADD ? LDAP_MOD_DELETE : LDAP_MOD_ADD;
     undo.push_back({UndoStep::MODIFY, entry.dn, {{reverse, schema().group_member, {member}}}});
     return NERR_Success;
@@ -218,9 +211,9 @@ DWORD add_account(const StoreAccount &account, const std::string &password, Undo
     for (LdapChange &change : member_changes(account))
         if (!change.values.empty())
             attributes.push_back({LDAP_MOD_ADD, change.attribute, change.values});
-    int result = ldap_add_entry(dn, attributes);
+    int result = directory_add_entry(dn, attributes);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
+        return directory_code(result, LdapTarget::BASE);
     undo.push_back({UndoStep::REMOVE, dn, {}});
     std::string member = schema().member_is_dn ? dn : account.name;
     return set_priv_groups(member, account.priv, {}, undo);
@@ -259,9 +252,9 @@ DWORD stop_password(const LdapEntry &whole, UndoLog &undo)
     const std::vector<std::string> *password = whole.find(schema().password);
     if (!schema().crypt_passwords || password == nullptr)
         return NERR_Success;
-    int result = ldap_modify_entry(whole.dn, {{LDAP_MOD_DELETE, schema().password, {}}});
+    int result = directory_modify_entry(whole.dn, {{LDAP_MOD_DELETE, schema().password, {}}});
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::ACCOUNT);
+        return directory_code(result, LdapTarget::ACCOUNT);
     undo.push_back({UndoStep::MODIFY, whole.dn, {{LDAP_MOD_REPLACE, schema().password, *password}}});
     return NERR_Success;
 }
@@ -283,10 +276,14 @@ DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword
     DWORD fault = account_fault(account, true);
     if (fault != 0)
         return invalid(parm_err, fault);
-    std::string value;
-    DWORD status = password_value(password, value, parm_err);
+    // Whether it adds or is refused for a taken name (which set answers by
+    // replacing the account) is known before the password is hashed.
+    DWORD status = password_allowed(password, parm_err);
     if (status == NERR_Success)
         status = name_taken(account.name);
+    std::string value;
+    if (status == NERR_Success)
+        status = password_value(password, value);
     if (status != NERR_Success)
         return status;
     UndoLog undo;
@@ -304,16 +301,18 @@ DWORD ldap_store_update_account(std::string_view name, const StoreAccount &value
     std::vector<LdapChange> changes = member_changes(values);
     if (status == NERR_Success && password != nullptr) {
         std::string value;
-        status = password_value(*password, value, parm_err);
+        status = password_allowed(*password, parm_err);
+        if (status == NERR_Success)
+            status = password_value(*password, value);
         changes.push_back({LDAP_MOD_REPLACE, schema().password, {value}});
     }
     if (status != NERR_Success)
         return status;
     if (lacks_aux_class(entry))
         changes.insert(changes.begin(), {LDAP_MOD_ADD, "objectClass", {schema().aux_class}});
-    int result = ldap_modify_entry(entry.dn, changes);
+    int result = directory_modify_entry(entry.dn, changes);
     if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::ACCOUNT);
+        return directory_code(result, LdapTarget::ACCOUNT);
     UndoLog undo{{UndoStep::MODIFY, entry.dn, restoring(entry, changes)}};
     std::set<std::string> groups;
     std::string member = member_value(entry);
@@ -332,18 +331,18 @@ DWORD ldap_store_delete_account(std::string_view name)
     // Everything the service identity may read, the password included, so
     // that an undo puts the account back whole.
     std::vector<LdapEntry> whole;
-    int result = ldap_search_entries(entry.dn, LDAP_SCOPE_BASE, "(objectClass=*)",
-                                     {"*", schema().password}, whole);
+    int result = directory_search_entries(entry.dn, LDAP_SCOPE_BASE, "(objectClass=*)",
+                                          {"*", schema().password}, whole);
     if (result != LDAP_SUCCESS || whole.empty())
-        return ldap_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
-                         LdapTarget::ACCOUNT);
+        return directory_code(result == LDAP_SUCCESS ? LDAP_NO_SUCH_OBJECT : result,
+                              LdapTarget::ACCOUNT);
     UndoLog undo;
     status = stop_password(whole.front(), undo);
     if (status == NERR_Success)
         status = leave_groups(member_value(entry), undo);
     if (status == NERR_Success) {
-        result = ldap_delete_entry(entry.dn);
-        status = ldap_code(result, LdapTarget::ACCOUNT);
+        result = directory_delete_entry(entry.dn);
+        status = directory_code(result, LdapTarget::ACCOUNT);
     }
     if (status == NERR_Success) {
         UndoStep add{UndoStep::ADD, entry.dn, {}};
@@ -371,7 +370,7 @@ DWORD ldap_store_import_accounts(const std::vector<StoreImport> &accounts)
     for (std::size_t i = 0; status == NERR_Success && i < accounts.size(); ++i) {
         std::string value;
         StorePassword hash{nullptr, accounts[i].hash.c_str()};
-        status = password_value(hash, value, nullptr);
+        status = password_value(hash, value);
         if (status == NERR_Success)
             status = add_account(accounts[i].account, value, undo);
     }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/path_style.h"
 
 namespace {

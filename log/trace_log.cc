@@ -9,7 +9,7 @@
 #include "log/product.h"
 #include "log/line_format.h"
 #include "log/paths.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "platform/process.h"
 
 int log_level = LOG_OFF;
@@ -198,8 +198,5 @@ int log_process_id()
 
 const char *log_level_word(int level)
 {
-    static char word[10];
-    const char *name = level == LOG_ERROR ? "ERROR" : level == LOG_DEBUG ? "DEBUG" : "INFO";
-    copy_bounded(word, name, 9);
-    return word;
+    return level == LOG_ERROR ? "ERROR" : level == LOG_DEBUG ? "DEBUG" : "INFO";
 }

@@ -43,7 +43,9 @@ void set_log_level_word(const char *word);
 std::FILE *traced_fopen(const char *path, const char *mode);
 int traced_fclose(std::FILE *file);
 
-// The parts of a line before the message.
+// The parts of a line before the message. The time text lives in an area
+// that the next call overwrites (once a second); the level word is a
+// constant.
 const char *log_time_text();
 int log_process_id();
 const char *log_level_word(int level);

@@ -31,6 +31,10 @@ struct LdapSettings {
     std::string policy_dn;
 };
 
+// The account database's file when the configuration names none: beside
+// the configuration file, or in the current directory.
+constexpr const char ACCOUNT_DB_FILE_NAME[] = "lodgate.db";
+
 // Handed to a store when it opens, so that no store reads the process-wide
 // settings itself.
 struct StoreSettings {
@@ -185,3 +189,9 @@ struct AccountBackend {
     // (a file that keeps this process out, a server that does not answer).
     std::string (*last_fault)();
 };
+
+// How the POSIX account service finds the store it serves from: the
+// stores' table (stores/) sets it when a program links or chooses a store.
+// Unset, or answering null, every operation of the service answers
+// NERR_InternalError.
+extern const AccountBackend *(*serving_store)();

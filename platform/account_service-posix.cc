@@ -18,7 +18,6 @@
 
 #include "platform/account_names.h"
 #include "platform/account_backend.h"
-#include "platform/account_stores.h"
 #include "platform/host_name.h"
 #include "platform/last_error.h"
 #include "platform/parameter_number.h"
@@ -29,6 +28,7 @@ namespace {
 
 constexpr DWORD USER_LEVEL = 1;
 constexpr DWORD MEMBERS_LEVEL = 3;
+constexpr DWORD MODALS_LEVEL = 0;
 
 // Names that mean this computer besides its host name.
 constexpr std::string_view LOCAL_NAMES[] = {"localhost", "127.0.0.1", "."};
@@ -36,11 +36,26 @@ constexpr std::string_view LOCAL_NAMES[] = {"localhost", "127.0.0.1", "."};
 struct BufferRelease {
     void operator()(void *buffer) const { std::free(buffer); }
 };
-using ServiceBuffer = std::unique_ptr<void, BufferRelease>;
+using HeapBuffer = std::unique_ptr<void, BufferRelease>;
 
-// What LogonUserW hands out; CloseHandle takes back only these.
-struct LogonToken {};
+// What LogonUserW hands out; CloseHandle takes back only these. A token
+// keeps the account its store verified, so that NetUserGetInfo of the same
+// name while it lives (a check reads the account it logged on) asks the
+// store no second time: on a directory, a search of the entry and one of
+// its groups saved per login.
+struct LogonToken {
+    std::string name;  // as LogonUserW was given it
+    StoreAccount account;
+};
 std::vector<std::unique_ptr<LogonToken>> live_tokens;
+
+const StoreAccount *verified_account(const std::string &name)
+{
+    for (const std::unique_ptr<LogonToken> &token : live_tokens)
+        if (token->name == name)
+            return &token->account;
+    return nullptr;
+}
 
 bool same_ascii_text(std::string_view a, std::string_view b)
 {
@@ -173,6 +188,7 @@ DWORD invalid_parameter(LPDWORD parm_err, DWORD index)
     return ERROR_INVALID_PARAMETER;
 }
 
+
 std::size_t wide_bytes(std::string_view text)
 {
     return (wide_units_of(text) + 1) * sizeof(WCHAR);
@@ -217,7 +233,7 @@ DWORD pack_accounts(const std::vector<StoreAccount> &accounts, LPBYTE *bufptr)
     std::size_t total = 0;
     for (const StoreAccount &account : accounts)
         total += entry_bytes(account);
-    ServiceBuffer buffer(std::malloc(total));
+    HeapBuffer buffer(std::malloc(total));
     if (!buffer)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto *infos = static_cast<USER_INFO_1 *>(buffer.get());
@@ -245,11 +261,71 @@ bool account_name(LPCWSTR wide, std::string &name)
     return wide_to_utf8(wide, name) && name_is_valid(name);
 }
 
+const AccountBackend *current_store()
+{
+    return serving_store != nullptr ? serving_store() : nullptr;
+}
+
 // The store, or NERR_InternalError when the configuration named none.
 DWORD find_store(const AccountBackend *&store)
 {
-    store = account_store();
+    store = current_store();
     return store != nullptr ? NERR_Success : NERR_InternalError;
+}
+
+// What every call checks first, in this order: that server names this
+// computer, that level is the one the call takes (a call of one level
+// passes it as both), that the arguments it needs are given
+// (ERROR_INVALID_PARAMETER), and that a store serves.
+DWORD open_call(LPCWSTR server, DWORD level, DWORD taken_level, bool arguments_given,
+                const AccountBackend *&store)
+{
+    DWORD status = server_name_status(server);
+    if (status != NERR_Success)
+        return status;
+    if (level != taken_level)
+        return ERROR_INVALID_LEVEL;
+    if (!arguments_given)
+        return ERROR_INVALID_PARAMETER;
+    return find_store(store);
+}
+
+// open_call for a call on one account, then that account's name:
+// NERR_UserNotFound when username can be no account's.
+DWORD open_account_call(LPCWSTR server, DWORD level, LPCWSTR username,
+                        const AccountBackend *&store, std::string &name)
+{
+    DWORD status = open_call(server, level, USER_LEVEL, username != nullptr, store);
+    if (status != NERR_Success)
+        return status;
+    return account_name(username, name) ? NERR_Success : NERR_UserNotFound;
+}
+
+// A USER_INFO_1 to write: the store, the members, and the password to
+// store (none when the record holds none).
+struct RecordWrite {
+    const AccountBackend *store = nullptr;
+    StoreAccount account;
+    SecretText password;
+    StorePassword stored;
+};
+
+// open_call for the record in buf (arguments_given saying that buf and
+// whatever else the call needs are there), then its members as
+// read_members reads them: ERROR_INVALID_PARAMETER with the faulty one in
+// *parm_err.
+DWORD open_record_write(LPCWSTR server, DWORD level, LPBYTE buf, bool arguments_given,
+                        bool with_name, RecordWrite &write, LPDWORD parm_err)
+{
+    DWORD status = open_call(server, level, USER_LEVEL, arguments_given, write.store);
+    if (status != NERR_Success)
+        return status;
+    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
+    DWORD fault = read_members(info, with_name, write.account, write.password);
+    if (fault != 0)
+        return invalid_parameter(parm_err, fault);
+    write.stored = {info.usri1_password != nullptr ? write.password.text() : nullptr, nullptr};
+    return NERR_Success;
 }
 
 BOOL logon_failure(DWORD code)
@@ -308,27 +384,22 @@ bool fits_buffer(const StoreAccount &account, void *context)
 
 }  // namespace
 
+const AccountBackend *(*serving_store)() = nullptr;
+
 NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE *bufptr)
 {
     if (bufptr == nullptr)
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (username == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    std::string name;
-    if (!account_name(username, name))
-        return NERR_UserNotFound;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    std::string name;
+    DWORD status = open_account_call(servername, level, username, store, name);
+    if (status != NERR_Success)
         return status;
     std::vector<StoreAccount> accounts(1);
-    status = store->find_account(name, accounts[0]);
-    if (status != NERR_Success)
+    if (const StoreAccount *verified = verified_account(name))
+        accounts[0] = *verified;
+    else if ((status = store->find_account(name, accounts[0])) != NERR_Success)
         return status;
     return pack_accounts(accounts, bufptr);
 }
@@ -343,15 +414,10 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
     *bufptr = nullptr;
     *entriesread = 0;
     *totalentries = 0;
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (filter != 0 && filter != FILTER_NORMAL_ACCOUNT)
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, USER_LEVEL,
+                             filter == 0 || filter == FILTER_NORMAL_ACCOUNT, store);
+    if (status != NERR_Success)
         return status;
     std::string cursor;
     if (!take_cursor(resume_handle != nullptr ? *resume_handle : 0, cursor))
@@ -372,84 +438,47 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
 
 NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
 {
-    DWORD status = server_name_status(servername);
+    RecordWrite write;
+    DWORD status = open_record_write(servername, level, buf, buf != nullptr, true, write, parm_err);
     if (status != NERR_Success)
         return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (buf == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
-        return status;
-    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
-    StoreAccount account;
-    SecretText password;
-    DWORD fault = read_members(info, true, account, password);
-    if (fault != 0)
-        return invalid_parameter(parm_err, fault);
     // Without a password the account has none that verifies until one is
     // set; the store checks one given against the policy.
-    StorePassword stored{info.usri1_password != nullptr ? password.text() : nullptr, nullptr};
-    return store->insert_account(account, stored, parm_err);
+    return write.store->insert_account(write.account, write.stored, parm_err);
 }
 
 NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE buf,
                               LPDWORD parm_err)
 {
-    DWORD status = server_name_status(servername);
+    RecordWrite write;
+    DWORD status = open_record_write(servername, level, buf, buf != nullptr && username != nullptr,
+                                     false, write, parm_err);
     if (status != NERR_Success)
         return status;
-    if (level != USER_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (buf == nullptr || username == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
-        return status;
-    const auto &info = *reinterpret_cast<const USER_INFO_1 *>(buf);
-    StoreAccount values;
-    SecretText password;
-    DWORD fault = read_members(info, false, values, password);
-    if (fault != 0)
-        return invalid_parameter(parm_err, fault);
     std::string name;
     if (!account_name(username, name))
         return NERR_UserNotFound;
-    if (info.usri1_password == nullptr)
-        return store->update_account(name, values, nullptr, parm_err);
-    StorePassword stored{password.text(), nullptr};
-    return store->update_account(name, values, &stored, parm_err);
+    const StorePassword *password = write.stored.text != nullptr ? &write.stored : nullptr;
+    return write.store->update_account(name, write.account, password, parm_err);
 }
 
 NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
 {
-    DWORD status = server_name_status(servername);
+    const AccountBackend *store = nullptr;
+    std::string name;
+    DWORD status = open_account_call(servername, USER_LEVEL, username, store, name);
     if (status != NERR_Success)
         return status;
-    if (username == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
-        return status;
-    std::string name;
-    if (!account_name(username, name))
-        return NERR_UserNotFound;
     return store->delete_account(name);
 }
 
 NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level,
                                        LPBYTE buf, DWORD totalentries)
 {
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != MEMBERS_LEVEL)
-        return ERROR_INVALID_LEVEL;
-    if (groupname == nullptr || (buf == nullptr && totalentries > 0))
-        return ERROR_INVALID_PARAMETER;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, MEMBERS_LEVEL,
+                             groupname != nullptr && (buf != nullptr || totalentries == 0), store);
+    if (status != NERR_Success)
         return status;
     std::string group;
     if (!account_name(groupname, group))
@@ -471,13 +500,13 @@ void narrow_next_listing(std::vector<std::string> shape)
 // had) each call goes on to answer for itself.
 void begin_account_change()
 {
-    if (const AccountBackend *store = account_store())
+    if (const AccountBackend *store = current_store())
         store->begin_change();
 }
 
 NET_API_STATUS end_account_change(bool keep)
 {
-    const AccountBackend *store = account_store();
+    const AccountBackend *store = current_store();
     return store != nullptr ? store->end_change(keep) : NERR_InternalError;
 }
 
@@ -516,7 +545,8 @@ BOOL LogonUserW(LPCWSTR username, LPCWSTR domain, LPCWSTR password, DWORD logon_
     // that the answer tells nothing of the account; the store traces why.
     if (verdict != LogonVerdict::RIGHT)
         return logon_failure(ERROR_LOGON_FAILURE);
-    auto issued = std::unique_ptr<LogonToken>(new (std::nothrow) LogonToken{});
+    auto issued = std::unique_ptr<LogonToken>(
+        new (std::nothrow) LogonToken{std::move(name), std::move(account)});
     if (!issued)
         return logon_failure(ERROR_NOT_ENOUGH_MEMORY);
     *token = issued.get();
@@ -541,18 +571,14 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE *bufptr)
     if (bufptr == nullptr)
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
-    DWORD status = server_name_status(servername);
-    if (status != NERR_Success)
-        return status;
-    if (level != 0)
-        return ERROR_INVALID_LEVEL;
     const AccountBackend *store = nullptr;
-    if ((status = find_store(store)) != NERR_Success)
+    DWORD status = open_call(servername, level, MODALS_LEVEL, true, store);
+    if (status != NERR_Success)
         return status;
     std::int64_t minimum = 0;
     if (store->read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum) != NERR_Success)
         return NERR_InternalError;
-    ServiceBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
+    HeapBuffer buffer(std::calloc(1, sizeof(USER_MODALS_INFO_0)));
     if (!buffer)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto *info = static_cast<USER_MODALS_INFO_0 *>(buffer.get());

@@ -7,11 +7,14 @@
 #include "log/trace_log.h"
 
 bool negative_reply_given = false;
+bool replies_traced_only = false;
 
 namespace {
 
 void write_reply(const char *line)
 {
+    if (replies_traced_only)
+        return;
     std::fputs(line, stdout);
     std::fflush(stdout);
 }

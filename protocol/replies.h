@@ -8,6 +8,10 @@
 // trace log, so that a peer reads exactly one per command.
 extern bool negative_reply_given;
 
+// Set by a program that speaks no line protocol (lodgate-auth): its replies
+// then reach the trace log alone, so that its log reads as the module's.
+extern bool replies_traced_only;
+
 // Return what the trace-log copy returned: 0 while logging is off, else 1.
 int reply_negative(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 int reply_positive(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -1,8 +1,8 @@
 // The stores linked into the programs, by their account_service names.
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 
 #include "accountdb/sqlite_store.h"
-#include "log/text.h"
+#include "text/text.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -29,6 +29,7 @@ void use_store(const AccountBackend *store)
 
 void link_account_store(const AccountBackend *store)
 {
+    serving_store = account_store;
     if (store_count < STORES_MAX)
         linked_stores[store_count++] = store;
 }
@@ -37,6 +38,7 @@ DWORD choose_account_store(const char *name, const StoreSettings &settings,
                            StoreSettingFault &fault)
 {
     fault = StoreSettingFault{};
+    serving_store = account_store;
     const AccountBackend *named = nullptr;
     for (int i = 0; i < store_count && named == nullptr; ++i)
         if (same_text(name, linked_stores[i]->name) == 0)

@@ -9,7 +9,7 @@
 #include "log/trace_log.h"
 #include "tests/process_state.h"
 
-#include "platform/account_stores.h"
+#include "stores/account_stores.h"
 #include "platform/last_error.h"
 #include "platform/text_conversion.h"
 

@@ -13,7 +13,9 @@
 #include "platform/utf_text.h"
 #include "log/trace_log.h"
 #include "platform/account_service.h"
+#include "stores/account_stores.h"
 #include "platform/last_error.h"
+#include "tests/test_hooks.h"
 #include "tests/test_support.h"
 
 // The service takes non-const texts but never writes through them.
@@ -73,6 +75,14 @@ inline DWORD logon(const char16_t *name, const char16_t *password)
     return CloseHandle(token) != FALSE ? ERROR_SUCCESS : GetLastError();
 }
 
+// The service serves from the sqlite store, on the file a test opened, as
+// a program's does once the program has chosen that store.
+inline DWORD serve_from_sqlite()
+{
+    StoreSettingFault fault;
+    return choose_account_store("sqlite", StoreSettings{}, fault);
+}
+
 // A record whose stored value is taken as given, without hashing: for many
 // accounts, and for stored values that no NetUserAdd would make.
 inline UserRecord stored_user(const std::string &name, const std::string &hash = "*")
@@ -107,6 +117,7 @@ struct AccountDbTest : ::testing::Test {
         log_level = LOG_OFF;
         db_path = dir.file("accounts.db");
         ASSERT_EQ(account_db_open(db_path.c_str()), NERR_Success);
+        ASSERT_EQ(serve_from_sqlite(), NERR_Success);
     }
 
     void TearDown() override

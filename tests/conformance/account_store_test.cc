@@ -1,9 +1,10 @@
 #include "tests/conformance/account_store_test.h"
 
+#include <cstring>
 #include <map>
 #include <set>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 namespace {
 
@@ -94,6 +95,17 @@ void AccountStoreTest::TearDown()
         store().close();
     if (opened && GetParam()->tear_down != nullptr)
         GetParam()->tear_down();
+}
+
+// A member left out of a store's record is null, and the first program to
+// call it crashes. Every member is a pointer.
+TEST_P(AccountStoreTest, EveryMemberOfTheRecordIsSet)
+{
+    static_assert(sizeof(AccountBackend) % sizeof(void *) == 0);
+    void *members[sizeof(AccountBackend) / sizeof(void *)];
+    std::memcpy(members, &store(), sizeof members);
+    for (std::size_t i = 0; i < std::size(members); ++i)
+        EXPECT_NE(members[i], nullptr) << "member " << i << " of " << store().name;
 }
 
 TEST_P(AccountStoreTest, AccountsAreFoundChangedAndRemovedByNameInAnyCase)

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/child_spawn.h"
+
 namespace {
 
 void read_some(int &fd, std::string &into)
@@ -53,44 +55,23 @@ std::vector<std::string> wrapper_words()
 
 RunResult run_lodgate(const std::vector<std::string> &args, const RunOptions &options)
 {
-    int in_pipe[2], out_pipe[2], err_pipe[2];
-    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-        return {};
+    // A wrapper cannot pass on another argv[0]; such runs go unwrapped.
+    std::vector<std::string> argv_text;
+    if (options.program_path.empty())
+        argv_text = wrapper_words();
+    bool wrapped = !argv_text.empty();
+    if (wrapped)
+        argv_text.push_back(LODGATE_BINARY);
+    else
+        argv_text.push_back(options.program_path.empty() ? LODGATE_BINARY : options.program_path);
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
     signal(SIGPIPE, SIG_IGN);
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(in_pipe[0], 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-            close(fd);
-        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
-            _exit(127);
-        // A wrapper cannot pass on another argv[0]; such runs go unwrapped.
-        std::vector<std::string> argv_text;
-        if (options.program_path.empty())
-            argv_text = wrapper_words();
-        bool wrapped = !argv_text.empty();
-        if (wrapped)
-            argv_text.push_back(LODGATE_BINARY);
-        else
-            argv_text.push_back(options.program_path.empty() ? LODGATE_BINARY
-                                                             : options.program_path);
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (auto &word : argv_text)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        if (wrapped)
-            execvp(argv[0], argv.data());
-        else
-            execv(LODGATE_BINARY, argv.data());
-        _exit(127);
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    int in_fd = in_pipe[1], out_fd = out_pipe[0], err_fd = err_pipe[0];
+    SpawnedChild spawned;
+    if (spawn_child(wrapped ? argv_text[0] : LODGATE_BINARY, argv_text, options.directory, true,
+                    spawned) != 0)
+        return {};
+    pid_t child = spawned.pid;
+    int in_fd = spawned.input, out_fd = spawned.output, err_fd = spawned.error;
     fcntl(in_fd, F_SETFL, O_NONBLOCK);
     RunResult result;
     size_t written = 0;

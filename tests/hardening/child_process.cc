@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/child_spawn.h"
+
 namespace {
 
 void close_fd(int &fd)
@@ -62,40 +64,18 @@ ModuleProcess::~ModuleProcess()
 bool start_module(ModuleProcess &process, const std::string &directory,
                   const std::vector<std::string> &args)
 {
-    // Close-on-exec, so that no other module inherits this one's standard
-    // input and keeps it from seeing its end.
-    int to_child[2], from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0)
-        return false;
-    if (pipe2(from_child, O_CLOEXEC) != 0) {
-        close(to_child[0]);
-        close(to_child[1]);
-        return false;
-    }
+    // No other module inherits this one's standard input (spawn_child's
+    // pipes), which would keep it from seeing its end.
+    std::vector<std::string> words = {LODGATE_BINARY};
+    words.insert(words.end(), args.begin(), args.end());
     signal(SIGPIPE, SIG_IGN);
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(to_child[0], 0);
-        dup2(from_child[1], 1);
-        for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]})
-            close(fd);
-        if (chdir(directory.c_str()) != 0)
-            _exit(127);
-        std::vector<std::string> words = {LODGATE_BINARY};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (std::string &word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        execv(LODGATE_BINARY, argv.data());
-        _exit(127);
-    }
-    close(to_child[0]);
-    close(from_child[1]);
-    process.pid = child;
-    process.input = to_child[1];
-    process.output = from_child[0];
-    return child > 0;
+    SpawnedChild child;
+    if (spawn_child(LODGATE_BINARY, words, directory, false, child) != 0)
+        return false;
+    process.pid = child.pid;
+    process.input = child.input;
+    process.output = child.output;
+    return true;
 }
 
 bool send_line(ModuleProcess &process, const std::string &line)

@@ -22,9 +22,9 @@ bool make_ldap_store(StoreSettings &settings)
     return true;
 }
 
-const StoreUnderTest LDAP_STORE = {"ldap", &LDAP_BACKEND, make_ldap_store, nullptr, nullptr};
+const StoreUnderTest LDAP_UNDER_TEST = {"ldap", &LDAP_STORE, make_ldap_store, nullptr, nullptr};
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Directory, AccountStoreTest, ::testing::Values(&LDAP_STORE),
+INSTANTIATE_TEST_SUITE_P(Directory, AccountStoreTest, ::testing::Values(&LDAP_UNDER_TEST),
                          [](const auto &info) { return std::string(info.param->name); });

@@ -12,7 +12,7 @@
 
 namespace {
 
-const AccountBackend &store = LDAP_BACKEND;
+const AccountBackend &store = LDAP_STORE;
 
 bool take_one(const StoreAccount &, void *context)
 {

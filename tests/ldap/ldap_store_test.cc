@@ -7,15 +7,16 @@
 #include <chrono>
 #include <thread>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 #include "ldapstore/ldap_result.h"
 #include "ldapstore/ldap_store.h"
 #include "tests/ldap/slapd_fixture.h"
+#include "tests/test_hooks.h"
 
 namespace {
 
 const char PASSWORD[] = "Directory-Pass-7";
-const AccountBackend &store = LDAP_BACKEND;
+const AccountBackend &store = LDAP_STORE;
 
 struct OpenStore {
     StoreSettingFault fault;
@@ -82,6 +83,25 @@ TEST(LdapStore, EntriesOfOtherToolsAndOfTheStoreInteroperate)
     run_ldap_tool("ldapsearch -LLL -x -H " + server->uri + " -b " + people + " uid=made userPassword",
                   "", &out);  // anonymous
     EXPECT_EQ(out.find("userPassword"), std::string::npos) << out;
+}
+
+// set replaces a taken name after its first insert is refused, so that
+// refusal must come before the hash; and a minimum read before a policy
+// write does not judge a password after it.
+TEST(LdapStore, TakenNamesCostNoHashAndPolicyWritesCount)
+{
+    auto server = server_with_tree();
+    ASSERT_NE(server, nullptr);
+    OpenStore open(slapd_store_settings(*server, server->uri, "ou=site"));
+    ASSERT_EQ(open.status, NERR_Success);
+    ASSERT_EQ(insert("taken"), NERR_Success);
+    long hashed = password_counters.crypt_calls;
+    EXPECT_EQ(insert("TAKEN"), NERR_UserExists);
+    EXPECT_EQ(password_counters.crypt_calls, hashed);
+    std::int64_t minimum = -1;
+    ASSERT_EQ(store.read_policy(PolicyKey::MIN_PASSWORD_LENGTH, minimum), NERR_Success);
+    ASSERT_EQ(store.write_policy(PolicyKey::MIN_PASSWORD_LENGTH, 30), NERR_Success);
+    EXPECT_EQ(insert("fresh"), NERR_PasswordTooShort);
 }
 
 TEST(LdapStore, ConsumerRefersWritesAndFailoverReachesTheNextServer)

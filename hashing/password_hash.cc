@@ -1,10 +1,8 @@
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-
-PasswordCounters password_counters;
 
 namespace {
 
@@ -19,7 +17,7 @@ void wipe_crypt_area()
 
 const char *run_crypt(const char *password, const char *setting)
 {
-    ++password_counters.crypt_calls;
+    note_password_work(PasswordWork::CRYPT_CALL);
     return crypt_rn(password, setting, &crypt_area, sizeof crypt_area);
 }
 
@@ -288,7 +286,7 @@ bool verify_password(const char *password, const char *stored_hash)
 
 void verify_dummy(const char *password)
 {
-    ++password_counters.dummy_verifies;
+    note_password_work(PasswordWork::DUMMY_VERIFY);
     const std::string &setting = dummy_setting();
     const char *out = run_crypt(password, setting.c_str());
     // Kept in a volatile so that the comparison's time is spent as well.

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The stores the POSIX account service can stand on, and the one it stands
-// on in this process. The build links the stores' table (stores/).
+// on in this process (the service's serving_store, once a program links or
+// chooses one).
 #pragma once
 
 #include "platform/account_backend.h"

@@ -1,4 +1,4 @@
-#include "log/text.h"
+#include "text/text.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "accountdb/password_hash.h"
+#include "hashing/password_hash.h"
 
 unsigned long password_hash_cost()
 {

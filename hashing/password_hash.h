@@ -14,13 +14,15 @@ constexpr const char PASSWORD_HASH_PREFIX[] = "$y$";
 // libxcrypt's limit counts the terminator.
 static_assert(PASSWORD_BYTES_MAX == CRYPT_MAX_PASSPHRASE_SIZE - 1);
 
-// Counted so that tests can see the work done; the dummy verification runs
-// for missing accounts and for stored values that are no hash.
-struct PasswordCounters {
-    long crypt_calls = 0;
-    long dummy_verifies = 0;
+// Told of each crypt(3) run and each dummy verification (which runs for
+// missing accounts and for stored values that are no hash). It does
+// nothing, defined alone in password_work.cc, so that a test binary can
+// count the work by defining it in its place.
+enum class PasswordWork {
+    CRYPT_CALL,
+    DUMMY_VERIFY,
 };
-extern PasswordCounters password_counters;
+void note_password_work(PasswordWork work);
 
 // The cost that new hashes and the dummy verification get, for
 // crypt_gensalt: 0, libxcrypt's default for yescrypt, defined alone in

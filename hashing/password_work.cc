@@ -1,0 +1,5 @@
+#include "hashing/password_hash.h"
+
+void note_password_work(PasswordWork)
+{
+}
