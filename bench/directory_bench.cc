@@ -50,6 +50,7 @@ struct Site {
     std::string lodgate;
     std::string admin;     // lodgate-admin beside the module
     std::string auth;      // lodgate-auth beside the module
+    TempDir auth_dir;      // its configuration, which the lodgate user reads
     std::string probe;     // rss_probe beside this program
     std::string work;      // the large tree's lodgate.ini
     std::string small;     // the small tree's, ou=small
@@ -348,19 +349,19 @@ void add_judged(std::vector<Row> &rows, const std::string &figure, const Turns &
 
 // lodgate-auth, as saslauthd runs it, needs the lodgate user to read its
 // configuration and the bind password: its own copies, in a directory that
-// user may enter. Empty when the host has no lodgate user (or this is not
+// user may reach. Empty when the host has no lodgate user (or this is not
 // root).
 std::string auth_configuration(const Site &site)
 {
     if (geteuid() != 0 || getpwnam("lodgate") == nullptr)
         return "";
-    std::string dir = site.work + "/auth";
+    std::string dir = site.auth_dir.path;
     LdapSettings ldap = site.store.ldap;
     ldap.bind_password_file = dir + "/bind";
     write_configuration(dir, ldap);
     write_file(ldap.bind_password_file, std::string(SLAPD_SERVICE_PASSWORD) + "\n");
     const struct passwd *user = getpwnam("lodgate");
-    if (chmod(site.work.c_str(), 0755) != 0 || chmod(dir.c_str(), 0755) != 0 ||
+    if (chmod(dir.c_str(), 0755) != 0 ||
         chmod((dir + "/lodgate.ini").c_str(), 0644) != 0 ||
         chmod(ldap.bind_password_file.c_str(), 0600) != 0 ||
         chown(ldap.bind_password_file.c_str(), user->pw_uid, user->pw_gid) != 0)
