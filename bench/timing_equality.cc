@@ -78,17 +78,19 @@ double quantile(std::vector<double> values, double at)
 // the load that others put on the machine changes little.
 constexpr std::size_t NEIGHBOURS = 12;
 
-// Each try's time over the median of the tries around it, of every kind:
-// load that comes and goes over seconds then falls out of the comparison.
+// Each try's time over the median of the tries around it, of every kind
+// (itself left out, so that no try counts exactly 1): load that comes and
+// goes over seconds then falls out of the comparison.
 std::vector<double> against_neighbours(const std::vector<double> &series)
 {
     std::vector<double> relative;
     for (std::size_t i = 0; i < series.size(); ++i) {
-        std::size_t from = i > NEIGHBOURS ? i - NEIGHBOURS : 0;
-        std::size_t to = std::min(series.size(), i + NEIGHBOURS + 1);
-        std::vector<double> around(series.begin() + static_cast<std::ptrdiff_t>(from),
-                                   series.begin() + static_cast<std::ptrdiff_t>(to));
-        relative.push_back(series[i] / quantile(around, 0.5));
+        std::vector<double> around;
+        for (std::size_t j = i > NEIGHBOURS ? i - NEIGHBOURS : 0;
+             j < std::min(series.size(), i + NEIGHBOURS + 1); ++j)
+            if (j != i)
+                around.push_back(series[j]);
+        relative.push_back(around.empty() ? 1.0 : series[i] / quantile(around, 0.5));
     }
     return relative;
 }
