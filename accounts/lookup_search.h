@@ -2,6 +2,9 @@
 // whose names match a wildcard pattern.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "protocol/word_list.h"
 
 // Both: -1 when the word after the command word is missing; 1 after the
@@ -18,3 +21,8 @@ bool name_matches(const char *pattern, const char *name);
 // ran out while the pattern still needed characters, so that no later start
 // of an enclosing '*' can match either.
 int match_pattern(const char *text, const char *pattern);
+
+// The literal texts every name that pattern matches holds, in order, with
+// '*', '?' and classes as gaps of any length (a NameShape): "u1999?" gives
+// {"u1999", ""}, "[ab]*x" {"", "x"}, "*" {"", ""}.
+std::vector<std::string> pattern_shape(const char *pattern);

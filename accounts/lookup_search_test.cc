@@ -113,6 +113,7 @@ TEST_F(LookupSearchTest, SearchListsMatchesInServiceOrder)
     EXPECT_EQ(call.level, 1u);
     EXPECT_EQ(call.filter, 0u);
     EXPECT_EQ(call.preferred_length, 3200u);
+    EXPECT_EQ(account_script.listing_shape, (std::vector<std::string>{"a", ""}));
 }
 
 TEST_F(LookupSearchTest, SearchCountLine)
@@ -239,6 +240,37 @@ TEST(MatchPattern, PatternsListTheirNames)
     EXPECT_EQ(listed("bob\\"), Names{});
     EXPECT_EQ(listed("[a-z]*"),
               (Names{"alice", "bob", "abc", "carl", "dave", "eve", "max"}));
+}
+
+// True when name holds the shape's texts in order, the first at its start
+// and the last at its end.
+bool has_shape(const std::string &name, const std::vector<std::string> &shape)
+{
+    if (shape.size() == 1)
+        return name == shape[0];
+    std::size_t at = shape.front().size();
+    if (name.compare(0, at, shape.front()) != 0)
+        return false;
+    for (std::size_t i = 1; i + 1 < shape.size() && at != std::string::npos; ++i)
+        if ((at = name.find(shape[i], at)) != std::string::npos)
+            at += shape[i].size();
+    const std::string &last = shape.back();
+    return at != std::string::npos && name.size() >= at + last.size() &&
+           name.compare(name.size() - last.size(), last.size(), last) == 0;
+}
+
+TEST(PatternShape, EveryNameAPatternMatchesHasItsShape)
+{
+    const char *patterns[] = {"u1999?", "[ab]*x", "a\\*b*", "*ab?c*d", "[^]]x*", "x\\", "ab[",
+                              "a[-z]b", "\\[a]*", "", "*", "**?a", "a*a*a", "?", "[*]\\**"};
+    const char *names[] = {"u19990", "ax", "bbx", "a*bc", "zabxcqd", "]x", "yx", "x", "ab",
+                           "a-b", "[a]z", "", "a", "qa", "aaa", "*x*", "abcd", "azb"};
+    for (const char *pattern : patterns)
+        for (const char *name : names)
+            EXPECT_TRUE(match_pattern(name, pattern) != 1 ||
+                        has_shape(name, pattern_shape(pattern))) << name << " " << pattern;
+    EXPECT_EQ(pattern_shape("u1999?"), (std::vector<std::string>{"u1999", ""}));
+    EXPECT_EQ(pattern_shape("a\\*b*?c"), (std::vector<std::string>{"a*b", "c"}));
 }
 
 TEST(MatchPattern, ResultsAndAbort)

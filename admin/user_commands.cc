@@ -1,8 +1,11 @@
 // lodgate-admin user list|show|add|passwd|disable|enable|unlock|del
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/account_names.h"
 #include "accountdb/password_hash.h"
@@ -19,15 +22,58 @@ namespace {
 constexpr std::int64_t SECONDS_PER_DAY = 86400;
 
 // Group names joined by commas, "-" for none.
+std::string joined(const std::vector<std::string> &groups)
+{
+    std::string out;
+    for (const std::string &group : groups)
+        out += (out.empty() ? "" : ",") + group;
+    return out.empty() ? "-" : out;
+}
+
 std::string groups_of(const std::string &name)
 {
     std::vector<std::string> groups;
     if (admin_store->account_groups(name, groups) != NERR_Success)
         return "?";
-    std::string out;
-    for (const std::string &group : groups)
-        out += (out.empty() ? "" : ",") + group;
-    return out.empty() ? "-" : out;
+    return joined(groups);
+}
+
+// Every membership as (folded member, group), sorted, read once for a whole
+// listing: a question per account would cost a directory a search each.
+struct GroupIndex {
+    bool read = false;
+    std::vector<std::pair<std::string, std::string>> pairs;
+};
+
+GroupIndex read_group_index()
+{
+    GroupIndex index;
+    std::vector<StoreGroup> groups;
+    if (admin_store->list_groups(groups) != NERR_Success)
+        return index;
+    std::vector<std::string> members;
+    for (const StoreGroup &group : groups) {
+        if (admin_store->group_members(group.name, members) != NERR_Success)
+            return GroupIndex{};
+        for (const std::string &member : members)
+            index.pairs.emplace_back(fold_name(member), group.name);
+    }
+    std::sort(index.pairs.begin(), index.pairs.end());
+    index.read = true;
+    return index;
+}
+
+std::string groups_in(const GroupIndex &index, const std::string &name)
+{
+    if (!index.read)
+        return "?";
+    std::vector<std::string> groups;
+    std::string folded = fold_name(name);
+    auto at = std::lower_bound(index.pairs.begin(), index.pairs.end(),
+                               std::make_pair(folded, std::string()));
+    for (; at != index.pairs.end() && at->first == folded; ++at)
+        groups.push_back(at->second);
+    return joined(groups);
 }
 
 std::string flags_of(const StoreAccount &account)
@@ -62,12 +108,13 @@ std::int64_t age_days(const StoreAccount &account)
     return age < 0 ? 0 : age / SECONDS_PER_DAY;
 }
 
-void print_row(const StoreAccount &account, const AdminOptions &options)
+void print_row(const StoreAccount &account, const GroupIndex &groups,
+               const AdminOptions &options)
 {
     const char *format = options.tsv ? "%s\t%s\t%s\t%lld\t%s\t%s\n"
                                      : "%-16s %-16s %-20s %5lldd %-24s %s\n";
     std::printf(format, account.name.c_str(), flags_of(account).c_str(),
-                groups_of(account.name).c_str(), static_cast<long long>(age_days(account)),
+                groups_in(groups, account.name).c_str(), static_cast<long long>(age_days(account)),
                 field(account.home_dir).c_str(), field(account.comment).c_str());
 }
 
@@ -98,9 +145,13 @@ int find(const std::string &name, StoreAccount &account)
     return status == NERR_Success ? ADMIN_OK : service_fail(status, name);
 }
 
-bool take_every(const StoreAccount &, void *)
+// Accounts printed per batch: the rest wait in the store, not here.
+constexpr int LIST_BATCH = 500;
+
+bool take_batch(const StoreAccount &, void *context)
 {
-    return true;
+    int &left = *static_cast<int *>(context);
+    return left-- > 0;
 }
 
 int list(const AdminWords &, const AdminOptions &options)
@@ -108,14 +159,16 @@ int list(const AdminWords &, const AdminOptions &options)
     if (!options.tsv)
         std::printf("%-16s %-16s %-20s %6s %-24s %s\n", "NAME", "FLAGS", "GROUPS", "AGE", "HOME",
                     "COMMENT");
+    GroupIndex groups = read_group_index();
     StorePage page;
     std::string cursor;
     do {
-        DWORD status = admin_store->list_accounts(cursor, take_every, nullptr, page);
+        int left = LIST_BATCH;
+        DWORD status = admin_store->list_accounts(cursor, {}, take_batch, &left, page);
         if (status != NERR_Success)
             return service_fail(status, "list");
         for (const StoreAccount &account : page.accounts)
-            print_row(account, options);
+            print_row(account, groups, options);
         cursor = page.next;
     } while (page.more);
     return ADMIN_OK;

@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 void fail(const std::string &why)
@@ -144,24 +145,11 @@ std::string expect_line(Child &child)
     return line;
 }
 
-int run_process_status(const std::vector<std::string> &arguments, const std::string &cwd,
-                       Finished &result)
+namespace {
+
+// Waits for the child's exit: its status and resource use.
+void reap(Child &child, Finished &result)
 {
-    result = Finished{};
-    auto start = clock_type::now();
-    Child child;
-    if (spawn_on_pipes(child, arguments, cwd) != 0)
-        return -1;
-    child.close_input();
-    char chunk[65536];
-    ssize_t got;
-    while ((got = read(child.from_child, chunk, sizeof chunk)) != 0) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            break;
-        result.output.append(chunk, static_cast<std::size_t>(got));
-    }
     int status = 0;
     rusage usage{};
     pid_t waited;
@@ -169,19 +157,50 @@ int run_process_status(const std::vector<std::string> &arguments, const std::str
     }
     if (waited != child.pid)
         fail("wait4");
-    result.microseconds = since_us(start);
     child.pid = -1;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.cpu_us = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
     result.max_rss_kib = usage.ru_maxrss;
+}
+
+void read_to_end(Child &child, std::string &output)
+{
+    char chunk[65536];
+    ssize_t got;
+    while ((got = read(child.from_child, chunk, sizeof chunk)) != 0) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        output.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+}  // namespace
+
+int run_process_status(const std::vector<std::string> &arguments, const std::string &cwd,
+                       Finished &result, const std::string &input)
+{
+    result = Finished{};
+    auto start = clock_type::now();
+    Child child;
+    if (spawn_on_pipes(child, arguments, cwd) != 0)
+        return -1;
+    if (!input.empty())
+        write_all(child.to_child, input.data(), input.size());
+    child.close_input();
+    read_to_end(child, result.output);
+    reap(child, result);
+    result.microseconds = since_us(start);
     return 0;
 }
 
-Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd)
+Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd,
+                     const std::string &input)
 {
     Finished result;
-    if (run_process_status(arguments, cwd, result) != 0)
+    if (run_process_status(arguments, cwd, result, input) != 0)
         fail("cannot start " + arguments[0]);
     if (result.status != 0)
         fail("process " + arguments[0] + " failed: " + result.output);
@@ -196,6 +215,70 @@ double run_number(const std::vector<std::string> &arguments, const std::string &
     if (end == finished.output.c_str())
         fail("no number from " + arguments[0]);
     return value;
+}
+
+double finish_child(Child &child)
+{
+    child.close_input();
+    Finished result;
+    read_to_end(child, result.output);
+    reap(child, result);
+    if (result.status != 0)
+        fail("a child ended with status " + std::to_string(result.status));
+    return result.cpu_us;
+}
+
+double count_instructions(const std::vector<std::string> &arguments, const std::string &cwd,
+                          const std::string &input, std::string &why)
+{
+    const char *perf = "/usr/bin/perf";
+    if (access(perf, X_OK) != 0) {
+        why = "perf is not installed";
+        return -1;
+    }
+    char counts[] = "/tmp/lodgate-bench-perf.XXXXXX";
+    int fd = mkstemp(counts);
+    if (fd < 0)
+        fail("cannot create a file for perf's counts");
+    close(fd);
+    std::vector<std::string> command = {perf, "stat", "-x", ",", "-e", "instructions", "-o",
+                                        counts, "--"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    Child child;
+    start_child(child, command, cwd);
+    // Written from another thread while the replies are read, so that
+    // neither pipe fills up with the other side waiting.
+    std::thread writer([&] {
+        write_all(child.to_child, input.data(), input.size());
+        child.close_input();
+    });
+    std::string output;
+    read_to_end(child, output);
+    writer.join();
+    finish_child(child);
+    // CSV lines: the count (or "<not supported>"), its unit, the event, ...
+    std::FILE *file = std::fopen(counts, "r");
+    double count = -1;
+    why = "perf stat printed no count";
+    char line[512];
+    while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
+        if (line[0] == '#' || line[0] == '\n')
+            continue;
+        char *end = nullptr;
+        double value = std::strtod(line, &end);
+        if (end != line && *end == ',') {
+            count = value;
+            why.clear();
+        } else {
+            why = std::string("perf stat -e instructions: ") +
+                  std::string(line, std::strcspn(line, ","));
+        }
+        break;
+    }
+    if (file != nullptr)
+        std::fclose(file);
+    std::remove(counts);
+    return count;
 }
 
 int spawn_daemon(const std::vector<std::string> &arguments, const std::string &log, pid_t &pid)

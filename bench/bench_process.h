@@ -46,14 +46,28 @@ struct Finished {
     long max_rss_kib = 0;
 };
 
-// Runs a process to its end with standard input closed and its whole output
-// (standard output only) read. 0, or -1 when it could not be started.
+// Runs a process to its end with input on its standard input, which is then
+// closed (input must fit a pipe's buffer), and its whole output (standard
+// output only) read. 0, or -1 when it could not be started.
 int run_process_status(const std::vector<std::string> &arguments, const std::string &cwd,
-                       Finished &result);
+                       Finished &result, const std::string &input = "");
 // The same, ending the driver unless the process exits with status 0.
-Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd);
+Finished run_process(const std::vector<std::string> &arguments, const std::string &cwd,
+                     const std::string &input = "");
 // The number the process prints first.
 double run_number(const std::vector<std::string> &arguments, const std::string &cwd);
+
+// Closes the child's input, reads its output to the end and reaps it: the
+// user and system time it used, in microseconds. Ends the driver unless it
+// exits with status 0.
+double finish_child(Child &child);
+
+// Instructions (user and kernel) that perf stat counts for a run of the
+// process fed input on its standard input; -1 when perf counts none here
+// (not installed, or no hardware counters, as in many virtual machines).
+// why then says what perf said.
+double count_instructions(const std::vector<std::string> &arguments, const std::string &cwd,
+                          const std::string &input, std::string &why);
 
 // Spawns a daemon in a session of its own, standard input from /dev/null and
 // its output appended to log. 0 with pid set, or -1.

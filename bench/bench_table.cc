@@ -85,7 +85,8 @@ void print_lines(const std::map<std::string, Spread> &measured, const NamedLine 
     }
 }
 
-int print_rows(const std::vector<Row> &rows, const char *floor_header, int &targets)
+int print_rows(const std::vector<Row> &rows, const char *floor_header, int &targets,
+               bool judged)
 {
     std::printf("| %-58s | %-32s | %-20s | %-8s | %-22s | %-4s |\n", "figure",
                 "median [min-max]", floor_header, "ratio", "target", "met");
@@ -101,11 +102,20 @@ int print_rows(const std::vector<Row> &rows, const char *floor_header, int &targ
         bool information = row.target.empty() || row.target[0] == '(';
         std::printf("| %-58s | %-32s | %-20s | %-8s | %-22s | %-4s |\n", row.figure.c_str(),
                     row.value.c_str(), row.floor.c_str(), ratio, row.target.c_str(),
-                    information ? "-" : row.met ? "yes" : "NO");
+                    information || !judged ? "-" : row.met ? "yes" : "NO");
         if (information)
             continue;
         ++targets;
         missed += row.met ? 0 : 1;
     }
     return missed;
+}
+
+void print_targets_met(int targets, int missed, bool judged)
+{
+    if (judged)
+        std::printf("targets met: %d of %d\n", targets - missed, targets);
+    else
+        std::printf("targets met: not judged (smoke run: too few samples to tell; %d targets)\n",
+                    targets);
 }

@@ -49,5 +49,10 @@ struct NamedLine {
 void print_lines(const std::map<std::string, Spread> &measured, const NamedLine *lines,
                  std::size_t count);
 // Prints the rows as one table; returns the number of targets missed and
-// sets targets to the number of rows with one.
-int print_rows(const std::vector<Row> &rows, const char *floor_header, int &targets);
+// sets targets to the number of rows with one. Unjudged (a smoke run, whose
+// samples are too few to tell), the met column stays empty.
+int print_rows(const std::vector<Row> &rows, const char *floor_header, int &targets,
+               bool judged = true);
+// The table's last line: "targets met: N of M", or that a smoke run judges
+// none.
+void print_targets_met(int targets, int missed, bool judged);

@@ -6,6 +6,9 @@
 // can serve.
 //   floor_crypt verify <hash> <password> <count> [mean|cpu]
 //   floor_crypt hash <count> [mean]
+// "answer" verifies once for each line of standard input and answers it with
+// one flushed line, as a pipe's checks are answered.
+//   floor_crypt answer <hash> <password>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +30,23 @@ double now_us(clockid_t clock)
     return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
+int answer(const char *hash, const char *password)
+{
+    char line[512];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        const char *out = crypt_rn(password, hash, &area, sizeof area);
+        std::puts(out != nullptr && std::strcmp(out, hash) == 0 ? "+OK" : "-ERR");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "answer") == 0)
+        return answer(argv[2], argv[3]);
     if (argc < 3)
         return 2;
     bool verify = std::strcmp(argv[1], "verify") == 0;

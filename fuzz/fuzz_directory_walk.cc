@@ -25,6 +25,17 @@ int set_walked_directory_mode(const WalkedDirectory &, const char *, unsigned)
     return 0;
 }
 
+int copy_walked_directory(const WalkedDirectory &, WalkedDirectory &)
+{
+    return 0;
+}
+
+// Nothing was made: nothing is removed.
+int remove_walked_directory(const WalkedDirectory &, const char *, const char *)
+{
+    return 0;
+}
+
 int create_probe_file(const WalkedDirectory &, const char *, const char *)
 {
     return fuzz_sandbox.probe_errno;

@@ -7,8 +7,31 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 FuzzSandbox fuzz_sandbox;
+
+namespace {
+
+// The log that every fuzzed log file becomes: a regular file of one name,
+// as the module requires of its log, made once for the run and emptied at
+// each opening so that a long run does not fill the disk.
+const char *sandbox_log_path()
+{
+    static char path[] = "/tmp/lodgate-fuzz-log-XXXXXX";
+    static bool made = false;
+    if (!made) {
+        int fd = mkstemp(path);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        std::atexit([] { unlink(path); });
+        made = true;
+    }
+    return path;
+}
+
+}  // namespace
 
 extern "C" {
 std::FILE *__real_fopen(const char *path, const char *mode);
@@ -28,7 +51,7 @@ std::FILE *__wrap_fopen(const char *path, const char *mode)
         return nullptr;
     }
     if (std::strcmp(mode, "a") == 0)
-        return __real_fopen("/dev/null", "a");
+        return __real_fopen(sandbox_log_path(), "w");
     return __real_fopen(path, mode);
 }
 
@@ -42,14 +65,14 @@ int __wrap_open(const char *path, int flags, ...)
         mode = va_arg(arguments, mode_t);
         va_end(arguments);
     }
-    // A new log would be made exact with fchmod, which must never reach
-    // /dev/null: as root that leaves it 0600 for every other program.
+    // A new log would be made exact with fchmod, which must never reach a
+    // file of the machine's (as root it left /dev/null 0600 once).
     if (fuzz_sandbox.active && (flags & O_APPEND) != 0 && (flags & O_EXCL) != 0) {
         errno = EEXIST;
         return -1;
     }
     if (fuzz_sandbox.active && (flags & O_APPEND) != 0)
-        return __real_open("/dev/null", O_WRONLY | O_APPEND | O_CLOEXEC);
+        return __real_open(sandbox_log_path(), O_WRONLY | O_APPEND | O_TRUNC | O_CLOEXEC);
     return __real_open(path, flags, mode);
 }
 

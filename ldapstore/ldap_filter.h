@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Every *, (, ), \ and NUL as \XX; other bytes as they are.
 std::string escape_filter_value(std::string_view value);
@@ -15,3 +16,9 @@ std::string escape_dn_value(std::string_view value);
 
 // "(attribute=escaped value)"
 std::string equality_filter(const char *attribute, std::string_view value);
+
+// A filter on attribute that holds every name of shape (a NameShape, in
+// account_backend.h) and perhaps more, for a case-insensitive string that
+// the server normalizes as OpenLDAP does (NFKC, case folded, runs of
+// spaces as one); empty when no part of the shape is safe to ask for.
+std::string shape_filter(const char *attribute, const std::vector<std::string> &shape);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -117,10 +118,13 @@ struct MessageOwner {
     ~MessageOwner() { ldap_msgfree(message); }
 };
 
-// One page of a search; cookie carries the server's position.
+using EntryVisitor = std::function<void(LDAP *, LDAPMessage *)>;
+
+// One page of a search, each entry handed to visit; cookie carries the
+// server's position.
 int search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
                 const std::vector<const char *> &attributes, berval &cookie, bool &more,
-                std::vector<LdapEntry> &entries)
+                const EntryVisitor &visit)
 {
     LDAPControl *page = nullptr;
     int result = ldap_create_page_control(ld, PAGE_SIZE, &cookie, 0, &page);
@@ -138,10 +142,8 @@ int search_page(LDAP *ld, const std::string &base, int scope, const std::string 
     if (result != LDAP_SUCCESS)
         return result;
     for (LDAPMessage *m = ldap_first_entry(ld, reply.message); m != nullptr;
-         m = ldap_next_entry(ld, m)) {
-        entries.emplace_back();
-        read_entry(ld, m, entries.back());
-    }
+         m = ldap_next_entry(ld, m))
+        visit(ld, m);
     LDAPControl **returned = nullptr;
     int code = LDAP_SUCCESS;
     result = ldap_parse_result(ld, reply.message, &code, nullptr, nullptr, nullptr, &returned, 0);
@@ -170,20 +172,168 @@ const std::string *LdapEntry::first(const char *attribute) const
     return all == nullptr || all->empty() ? nullptr : &all->front();
 }
 
-int ldap_search_entries(const std::string &base, int scope, const std::string &filter,
-                        const std::vector<const char *> &attributes,
-                        std::vector<LdapEntry> &entries)
+namespace {
+
+// Every page of a search on the service connection.
+int search_pages(const std::string &base, int scope, const std::string &filter,
+                 const std::vector<const char *> &attributes, const std::function<void()> &restart,
+                 const EntryVisitor &visit)
 {
     return perform([&](LDAP *ld) {
-        entries.clear();
+        restart();
         berval cookie{0, nullptr};
         bool more = true;
         int result = LDAP_SUCCESS;
         while (more && result == LDAP_SUCCESS)
-            result = search_page(ld, base, scope, filter, attributes, cookie, more, entries);
+            result = search_page(ld, base, scope, filter, attributes, cookie, more, visit);
         ber_memfree(cookie.bv_val);
         return result;
     });
+}
+
+// Hands each value of attribute in entry to take, in place.
+void each_value(LDAP *ld, LDAPMessage *entry, const char *attribute,
+                const std::function<void(std::string_view)> &take)
+{
+    BerElement *ber = nullptr;
+    berval dn{0, nullptr};
+    if (ldap_get_dn_ber(ld, entry, &ber, &dn) != LDAP_SUCCESS) {
+        ber_free(ber, 0);
+        return;
+    }
+    berval name{0, nullptr};
+    berval *values = nullptr;
+    while (ldap_get_attribute_ber(ld, entry, ber, &name, &values) == LDAP_SUCCESS &&
+           name.bv_val != nullptr) {
+        bool wanted = lower(std::string(name.bv_val, name.bv_len)) == lower(attribute);
+        for (std::size_t i = 0; wanted && values != nullptr && values[i].bv_val != nullptr; ++i)
+            take(std::string_view(values[i].bv_val, values[i].bv_len));
+        ldap_memfree(values);
+        values = nullptr;
+    }
+    ber_free(ber, 0);
+}
+
+}  // namespace
+
+int ldap_search_entries(const std::string &base, int scope, const std::string &filter,
+                        const std::vector<const char *> &attributes,
+                        std::vector<LdapEntry> &entries)
+{
+    return search_pages(base, scope, filter, attributes, [&] { entries.clear(); },
+                        [&](LDAP *ld, LDAPMessage *m) {
+                            entries.emplace_back();
+                            read_entry(ld, m, entries.back());
+                        });
+}
+
+int ldap_search_values(const std::string &base, int scope, const std::string &filter,
+                       const char *attribute, const std::function<void()> &restart,
+                       const std::function<void(std::string_view)> &take)
+{
+    return search_pages(base, scope, filter, {attribute}, restart,
+                        [&](LDAP *ld, LDAPMessage *m) { each_value(ld, m, attribute, take); });
+}
+
+namespace {
+
+// The entries of search id, waited for up to the timeout.
+int collect(LDAP *ld, int id, std::vector<LdapEntry> &entries)
+{
+    struct timeval limit {ldap_timeout_seconds(), 0};
+    MessageOwner reply;
+    int got = ldap_result(ld, id, LDAP_MSG_ALL, &limit, &reply.message);
+    if (got == 0)
+        return LDAP_TIMEOUT;
+    int code = LDAP_OTHER;
+    if (got < 0) {
+        ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
+        return code;
+    }
+    for (LDAPMessage *m = ldap_first_entry(ld, reply.message); m != nullptr;
+         m = ldap_next_entry(ld, m)) {
+        entries.emplace_back();
+        read_entry(ld, m, entries.back());
+    }
+    int parsed = ldap_parse_result(ld, reply.message, &code, nullptr, nullptr, nullptr, nullptr, 0);
+    return parsed != LDAP_SUCCESS ? parsed : code;
+}
+
+}  // namespace
+
+int ldap_search_each(const std::string &base, int scope, const std::vector<std::string> &filters,
+                     const std::vector<const char *> &attributes,
+                     std::vector<std::vector<LdapEntry>> &found)
+{
+    std::vector<const char *> names = attributes;
+    names.push_back(nullptr);
+    return perform([&](LDAP *ld) {
+        found.assign(filters.size(), {});
+        struct timeval limit {ldap_timeout_seconds(), 0};
+        std::vector<int> ids;
+        int result = LDAP_SUCCESS;
+        for (std::size_t i = 0; i < filters.size() && result == LDAP_SUCCESS; ++i) {
+            int id = 0;
+            result = ldap_search_ext(ld, base.c_str(), scope, filters[i].c_str(),
+                                     const_cast<char **>(names.data()), 0, nullptr, nullptr,
+                                     &limit, LDAP_NO_LIMIT, &id);
+            if (result == LDAP_SUCCESS)
+                ids.push_back(id);
+        }
+        std::size_t read = 0;
+        for (; read < ids.size() && result == LDAP_SUCCESS; ++read)
+            result = collect(ld, ids[read], found[read]);
+        for (std::size_t i = read; i < ids.size(); ++i)
+            ldap_abandon_ext(ld, ids[i], nullptr, nullptr);
+        return result;
+    });
+}
+
+int ldap_search_few(const std::string &base, int scope, const std::string &filter,
+                    const std::vector<const char *> &attributes, int most,
+                    std::vector<LdapEntry> &entries)
+{
+    std::vector<const char *> names = attributes;
+    names.push_back(nullptr);
+    return perform([&](LDAP *ld) {
+        entries.clear();
+        struct timeval limit {ldap_timeout_seconds(), 0};
+        MessageOwner reply;
+        int result = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
+                                       const_cast<char **>(names.data()), 0, nullptr, nullptr,
+                                       &limit, most + 1, &reply.message);
+        if (result != LDAP_SUCCESS && result != LDAP_SIZELIMIT_EXCEEDED)
+            return result;
+        for (LDAPMessage *m = ldap_first_entry(ld, reply.message); m != nullptr;
+             m = ldap_next_entry(ld, m)) {
+            entries.emplace_back();
+            read_entry(ld, m, entries.back());
+        }
+        return result;
+    });
+}
+
+int ldap_search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
+                     const std::vector<const char *> &attributes, std::string &cookie,
+                     std::vector<LdapEntry> &entries)
+{
+    berval position{0, nullptr};
+    if (!cookie.empty()) {
+        position.bv_val = static_cast<char *>(ber_memalloc(cookie.size()));
+        if (position.bv_val == nullptr)
+            return LDAP_NO_MEMORY;
+        position.bv_len = cookie.size();
+        std::memcpy(position.bv_val, cookie.data(), cookie.size());
+    }
+    bool more = false;
+    int result = search_page(ld, base, scope, filter, attributes, position, more,
+                             [&](LDAP *link, LDAPMessage *m) {
+                                 entries.emplace_back();
+                                 read_entry(link, m, entries.back());
+                             });
+    cookie.assign(more ? position.bv_val : "", more ? position.bv_len : 0);
+    ber_memfree(position.bv_val);
+    return result;
 }
 
 int ldap_add_entry(const std::string &dn, const std::vector<LdapChange> &attributes)

@@ -3,11 +3,15 @@
 // undo steps that take a change back.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ldapstore/ldap_result.h"
+
+typedef struct ldap LDAP;
 
 // One entry: its DN and its values by lower-case attribute name.
 struct LdapEntry {
@@ -42,6 +46,29 @@ using UndoLog = std::vector<UndoStep>;
 int ldap_search_entries(const std::string &base, int scope, const std::string &filter,
                         const std::vector<const char *> &attributes,
                         std::vector<LdapEntry> &entries);
+// Each value of attribute in the entries that match, handed to take as it
+// is read, so that an entry of many values is never copied whole; restart
+// runs before the first (again when the search moves to the next server).
+int ldap_search_values(const std::string &base, int scope, const std::string &filter,
+                       const char *attribute, const std::function<void()> &restart,
+                       const std::function<void(std::string_view)> &take);
+// Several searches of a few entries each, sent at once and answered in
+// turn: found[i] gets the entries of filters[i].
+int ldap_search_each(const std::string &base, int scope, const std::vector<std::string> &filters,
+                     const std::vector<const char *> &attributes,
+                     std::vector<std::vector<LdapEntry>> &found);
+// The entries that match when there are at most most of them; otherwise
+// LDAP_SIZELIMIT_EXCEEDED, with some of them.
+int ldap_search_few(const std::string &base, int scope, const std::string &filter,
+                    const std::vector<const char *> &attributes, int most,
+                    std::vector<LdapEntry> &entries);
+// One page of a paged search on ld, a connection of the caller's (a
+// server's paging cookie belongs to the connection it was given on):
+// entries gets the page's entries added, cookie the server's place after
+// them, empty after the last page.
+int ldap_search_page(LDAP *ld, const std::string &base, int scope, const std::string &filter,
+                     const std::vector<const char *> &attributes, std::string &cookie,
+                     std::vector<LdapEntry> &entries);
 int ldap_add_entry(const std::string &dn, const std::vector<LdapChange> &attributes);
 int ldap_modify_entry(const std::string &dn, const std::vector<LdapChange> &changes);
 int ldap_delete_entry(const std::string &dn);

@@ -27,6 +27,9 @@ const char *const BUILTIN_GROUPS[] = {ADMINISTRATORS, "Users", GUESTS};
 
 }  // namespace
 
+const PrivilegeGroup PRIVILEGE_GROUPS[2] = {{ADMINISTRATORS, USER_PRIV_ADMIN},
+                                            {GUESTS, USER_PRIV_GUEST}};
+
 const LdapSchema &schema()
 {
     return *ldap_store.schema;
@@ -108,6 +111,8 @@ std::int64_t parse_time(const std::string &text)
     return timegm(&parts);
 }
 
+}  // namespace
+
 void read_account(const LdapEntry &entry, StoreAccount &account)
 {
     const std::string *name = entry.first(schema().naming);
@@ -124,14 +129,11 @@ void read_account(const LdapEntry &entry, StoreAccount &account)
     account.password_set = set != nullptr ? parse_time(*set) : 0;
 }
 
-}  // namespace
-
 DWORD priv_of(const std::set<std::string> &groups)
 {
-    if (groups.count(fold_name(ADMINISTRATORS)) != 0)
-        return USER_PRIV_ADMIN;
-    if (groups.count(fold_name(GUESTS)) != 0)
-        return USER_PRIV_GUEST;
+    for (const PrivilegeGroup &group : PRIVILEGE_GROUPS)
+        if (groups.count(fold_name(group.name)) != 0)
+            return group.priv;
     return USER_PRIV_USER;
 }
 
@@ -222,6 +224,7 @@ DWORD ldap_store_open(const StoreSettings &settings, StoreSettingFault &fault)
 
 void ldap_store_close()
 {
+    ldap_end_listings();
     ldap_disconnect();
     ldap_forget();
     ldap_store.in_change = false;
@@ -234,65 +237,6 @@ DWORD ldap_store_find_account(std::string_view name, StoreAccount &account)
     LdapEntry entry;
     DWORD status = find_account_entry(name, entry, false);
     return status != NERR_Success ? status : read_account_entry(entry, account);
-}
-
-// Members of the built-in groups, for the privileges of a whole listing.
-DWORD builtin_memberships(std::map<std::string, std::set<std::string>> &member_groups)
-{
-    std::string filter = std::string("(&(objectClass=") + schema().group_class + ")(|";
-    for (const char *name : BUILTIN_GROUPS)
-        filter += equality_filter(schema().group_naming, name);
-    filter += "))";
-    std::vector<LdapEntry> groups;
-    int result = ldap_search_entries(ldap_store.settings.group_base, LDAP_SCOPE_SUBTREE, filter,
-                                     {schema().group_naming, schema().group_member}, groups);
-    if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
-    for (const LdapEntry &group : groups) {
-        const std::string *name = group.first(schema().group_naming);
-        const std::vector<std::string> *members = group.find(schema().group_member);
-        for (std::size_t i = 0; name != nullptr && members != nullptr && i < members->size(); ++i)
-            member_groups[fold_name((*members)[i])].insert(fold_name(*name));
-    }
-    return NERR_Success;
-}
-
-// Batches in the order of the folded names; the cursor is the last name
-// given, so the order holds across batches however the server pages.
-DWORD ldap_store_list_accounts(const std::string &cursor, StoreFits fits, void *context,
-                               StorePage &page)
-{
-    page = StorePage{};
-    std::vector<LdapEntry> entries;
-    int result = ldap_search_entries(ldap_store.settings.user_base, LDAP_SCOPE_SUBTREE,
-                                     std::string("(objectClass=") + schema().account_class + ")",
-                                     account_attributes(false), entries);
-    if (result != LDAP_SUCCESS)
-        return ldap_code(result, LdapTarget::BASE);
-    std::map<std::string, std::set<std::string>> member_groups;
-    DWORD status = builtin_memberships(member_groups);
-    if (status != NERR_Success)
-        return status;
-    std::map<std::string, const LdapEntry *> ordered;
-    for (const LdapEntry &entry : entries)
-        if (const std::string *name = entry.first(schema().naming))
-            if (fold_name(*name) > cursor)
-                ordered.emplace(fold_name(*name), &entry);
-    page.remaining = static_cast<std::int64_t>(ordered.size());
-    for (const auto &[folded, entry] : ordered) {
-        StoreAccount account;
-        read_account(*entry, account);
-        account.priv = priv_of(member_groups[fold_name(member_value(*entry))]);
-        if (!fits(account, context)) {
-            page.more = true;
-            break;
-        }
-        page.accounts.push_back(std::move(account));
-        page.next = folded;
-    }
-    if (!page.more)
-        page.next.clear();
-    return NERR_Success;
 }
 
 DWORD ldap_store_begin_change()

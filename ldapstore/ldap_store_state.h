@@ -31,8 +31,17 @@ bool is_builtin(std::string_view group);
 // What a group lists for the account: its name, or its DN where members
 // are DNs.
 std::string member_value(const LdapEntry &account);
-// Administrators, then Guests, then USER_PRIV_USER, from folded group names.
+// The groups whose members get a privilege, the higher first; other
+// accounts are USER_PRIV_USER.
+struct PrivilegeGroup {
+    const char *name;
+    DWORD priv;
+};
+extern const PrivilegeGroup PRIVILEGE_GROUPS[2];
+// The privilege of the first of PRIVILEGE_GROUPS among folded group names.
 DWORD priv_of(const std::set<std::string> &groups);
+// The account as its entry holds it; its privilege comes from its groups.
+void read_account(const LdapEntry &entry, StoreAccount &account);
 // The folded names (and, when asked, the entries) of the groups that list
 // member.
 DWORD groups_of(const std::string &member, std::set<std::string> &names,
@@ -48,6 +57,10 @@ void keep_undo(UndoLog &undo);
 // the first that failed, after the whole change is undone.
 DWORD complete_change();
 
+DWORD ldap_store_list_accounts(const std::string &cursor, const NameShape &shape, StoreFits fits,
+                               void *context, StorePage &page);
+// Ends every open listing (the store closes).
+void ldap_end_listings();
 DWORD ldap_store_insert_account(const StoreAccount &account, const StorePassword &password,
                                 DWORD *parm_err);
 DWORD ldap_store_update_account(std::string_view name, const StoreAccount &values,

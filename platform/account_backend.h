@@ -90,10 +90,19 @@ enum class LogonVerdict {
 // opaque to the service; empty before the first batch.
 struct StorePage {
     std::vector<StoreAccount> accounts;
-    std::int64_t remaining = 0;  // accounts from the cursor on, this batch included
+    // Accounts from the cursor on, this batch included; a store that cannot
+    // count ahead (a directory gives no estimate) counts those it has read.
+    std::int64_t remaining = 0;
     bool more = false;
     std::string next;  // the cursor after this batch, while more
 };
+
+// The shape of every name a listing's caller wants: these texts in order
+// with anything between them, the first at the start of the name and the
+// last at its end ("" where the name may start or end with anything). One
+// text is the whole name; none, any name. Texts compare as bytes, case and
+// all. A store may list names outside the shape, never leave out one in it.
+using NameShape = std::vector<std::string>;
 // Asked for each candidate; false when it no longer fits the caller's
 // buffer, which ends the batch with more set.
 using StoreFits = bool (*)(const StoreAccount &account, void *context);
@@ -132,8 +141,11 @@ struct AccountBackend {
     void (*close)();
 
     DWORD (*find_account)(std::string_view name, StoreAccount &account);
-    DWORD (*list_accounts)(const std::string &cursor, StoreFits fits, void *context,
-                           StorePage &page);
+    // A listing starts with an empty cursor and keeps the shape it started
+    // with. A store may end a listing left unfinished once newer ones are
+    // open; its cursor then answers ERROR_INVALID_PARAMETER.
+    DWORD (*list_accounts)(const std::string &cursor, const NameShape &shape, StoreFits fits,
+                           void *context, StorePage &page);
     DWORD (*insert_account)(const StoreAccount &account, const StorePassword &password,
                             DWORD *parm_err);
     // password is null when it stays.

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -265,6 +266,8 @@ constexpr std::size_t CURSOR_SLOTS = 64;
 std::optional<std::string> cursor_slots[CURSOR_SLOTS];
 std::size_t oldest_cursor_slot = 0;
 
+NameShape next_listing_shape;
+
 DWORD keep_cursor(std::string cursor)
 {
     std::size_t slot = 0;
@@ -334,6 +337,7 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
                            DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                            LPDWORD resume_handle)
 {
+    NameShape shape = std::exchange(next_listing_shape, {});
     if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
@@ -354,7 +358,7 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
         return ERROR_INVALID_PARAMETER;
     std::pair<std::size_t, DWORD> budget{0, prefmaxlen};
     StorePage page;
-    status = store->list_accounts(cursor, fits_buffer, &budget, page);
+    status = store->list_accounts(cursor, shape, fits_buffer, &budget, page);
     if (status != NERR_Success)
         return status;
     if (!page.accounts.empty() && (status = pack_accounts(page.accounts, bufptr)) != NERR_Success)
@@ -456,6 +460,11 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
     for (DWORD i = 0; i < totalentries; ++i)
         members.push_back(local_member_name(entries[i].lgrmi3_domainandname));
     return store->add_group_members(group, members);
+}
+
+void narrow_next_listing(std::vector<std::string> shape)
+{
+    next_listing_shape = std::move(shape);
 }
 
 // Without the bracket (the store cannot make one, or its write lock was not

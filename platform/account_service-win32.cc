@@ -35,6 +35,8 @@ NET_API_STATUS end_account_change(bool)
     return NERR_Success;
 }
 
+void narrow_next_listing(std::vector<std::string>) {}
+
 NET_API_STATUS lodgate_NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf,
                                   LPDWORD parm_err)
 {

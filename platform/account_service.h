@@ -4,6 +4,9 @@
 // The account commands call nothing else of the host's accounts.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/win_types.h"
 
 // The service calls of one set (removing, adding, joining) made one change
@@ -14,6 +17,14 @@
 // them, so that a set answered with a failure has changed nothing.
 void begin_account_change();
 NET_API_STATUS end_account_change(bool keep = true);
+
+// The shape of every name the caller wants from the next NetUserEnum call
+// when it starts a listing (a zero resume handle): texts in order with
+// anything between them, the first at the start of the name and the last
+// at its end (see NameShape in account_backend.h). That call forgets it.
+// The store may then leave out names of another shape; the caller still
+// judges each name it gets. Windows lists every account.
+void narrow_next_listing(std::vector<std::string> shape);
 
 #ifdef _WIN32
 
@@ -37,7 +48,8 @@ NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
                               LPBYTE *bufptr);
 
 // Level 1 only. Fills at most about prefmaxlen bytes of USER_INFO_1 records in
-// creation order and answers ERROR_MORE_DATA while entries remain; pass the
+// creation order (a directory's own order, which is creation order on
+// OpenLDAP) and answers ERROR_MORE_DATA while entries remain; pass the
 // resume handle back to continue.
 NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter,
                            LPBYTE *bufptr, DWORD prefmaxlen,

@@ -230,6 +230,11 @@ NET_API_STATUS end_account_change(bool keep)
     return account_script.change_end_answer;
 }
 
+void narrow_next_listing(std::vector<std::string> shape)
+{
+    account_script.listing_shape = std::move(shape);
+}
+
 // The scripted service stands in for the sqlite store alone.
 DWORD choose_account_store(const char *name, const StoreSettings &settings,
                            StoreSettingFault &fault)

@@ -85,6 +85,8 @@ struct AccountScript {
     int open_changes = 0;
     int changes_ended = 0;
     int changes_undone = 0;
+    // The last shape narrow_next_listing was given.
+    std::vector<std::string> listing_shape;
     // What the configuration chose.
     std::string chosen_store;
     StoreSettings store_settings;

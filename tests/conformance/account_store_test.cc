@@ -1,6 +1,9 @@
 #include "tests/conformance/account_store_test.h"
 
+#include <map>
 #include <set>
+
+#include "accountdb/password_hash.h"
 
 namespace {
 
@@ -30,14 +33,15 @@ bool fits_budget(const StoreAccount &, void *context)
     return left-- > 0;
 }
 
-std::vector<std::string> list_in_batches(const AccountBackend &store, int budget)
+std::vector<std::string> list_in_batches(const AccountBackend &store, int budget,
+                                         const NameShape &shape = {})
 {
     std::vector<std::string> names;
     std::string cursor;
-    for (int batch = 0; batch < 100; ++batch) {
+    for (int batch = 0; batch < 1000; ++batch) {
         int left = budget;
         StorePage page;
-        EXPECT_EQ(store.list_accounts(cursor, fits_budget, &left, page), NERR_Success);
+        EXPECT_EQ(store.list_accounts(cursor, shape, fits_budget, &left, page), NERR_Success);
         for (const StoreAccount &account : page.accounts)
             names.push_back(account.name);
         if (!page.more)
@@ -45,6 +49,29 @@ std::vector<std::string> list_in_batches(const AccountBackend &store, int budget
         cursor = page.next;
     }
     return names;
+}
+
+DWORD set_priv(const AccountBackend &store, const std::string &name, DWORD priv)
+{
+    StoreAccount account;
+    if (DWORD status = store.find_account(name, account); status != NERR_Success)
+        return status;
+    account.priv = priv;
+    return store.update_account(name, account, nullptr, nullptr);
+}
+
+// The privilege each named account is listed with.
+void expect_privileges(const AccountBackend &store, const NameShape &shape,
+                       const std::map<std::string, DWORD> &wanted)
+{
+    int left = 10000;
+    StorePage page;
+    ASSERT_EQ(store.list_accounts("", shape, fits_budget, &left, page), NERR_Success);
+    std::map<std::string, DWORD> listed;
+    for (const StoreAccount &account : page.accounts)
+        if (wanted.count(account.name) != 0)
+            listed[account.name] = account.priv;
+    EXPECT_EQ(listed, wanted);
 }
 
 }  // namespace
@@ -111,9 +138,87 @@ TEST_P(AccountStoreTest, ListingInSmallBatchesGivesEveryAccountOnceInOneOrder)
 
     int left = 3;
     StorePage page;
-    ASSERT_EQ(store().list_accounts("", fits_budget, &left, page), NERR_Success);
+    ASSERT_EQ(store().list_accounts("", {}, fits_budget, &left, page), NERR_Success);
     EXPECT_EQ(page.remaining, 7);
     EXPECT_TRUE(page.more);
+}
+
+TEST_P(AccountStoreTest, ThousandsComeOnceEachInCreationOrderThroughBatchesOfAnySize)
+{
+    std::string hash;
+    ASSERT_EQ(hash_password(PASSWORD, hash), 0);
+    std::vector<StoreImport> accounts(2500);
+    std::vector<std::string> created;
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        // Creation order is not name order.
+        accounts[i] = {account_named("m" + std::to_string(i * 7919 % accounts.size())), hash};
+        created.push_back(accounts[i].account.name);
+    }
+    ASSERT_EQ(store().import_accounts(accounts), NERR_Success);
+    ASSERT_EQ(set_priv(store(), created[1], USER_PRIV_ADMIN), NERR_Success);
+    ASSERT_EQ(set_priv(store(), created[2], USER_PRIV_GUEST), NERR_Success);
+    EXPECT_EQ(list_in_batches(store(), 10000), created);
+    expect_privileges(store(), {}, {{created[1], USER_PRIV_ADMIN}, {created[2], USER_PRIV_GUEST},
+                                    {created[3], USER_PRIV_USER}});
+
+    // Two listings at once in batches that cut across any server page,
+    // with lookups between them.
+    std::vector<std::string> listed[2];
+    std::string cursor[2];
+    bool more[2] = {true, true};
+    for (std::size_t round = 0; more[0] || more[1]; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            int left = k == 0 ? 333 : 77;
+            StorePage page;
+            if (more[k]) {
+                ASSERT_EQ(store().list_accounts(cursor[k], {}, fits_budget, &left, page),
+                          NERR_Success);
+            }
+            for (const StoreAccount &account : page.accounts)
+                listed[k].push_back(account.name);
+            more[k] = page.more;
+            cursor[k] = page.next;
+        }
+        StoreAccount found;
+        ASSERT_EQ(store().find_account(created[round % created.size()], found), NERR_Success);
+    }
+    EXPECT_EQ(listed[0], created);
+    EXPECT_EQ(listed[1], created);
+}
+
+TEST_P(AccountStoreTest, ListingOfANameShapeKeepsEveryNameOfThatShape)
+{
+    // Decomposed accents and filter syntax: what a directory's matching
+    // could get wrong.
+    const std::string names[] = {"u1999", "u19990", "U19991", "u2000", "ce\xcc\x81line",
+                                 "celine", "*)(|(cn*x", "x<\xcc\xb8y", "nine9\xcc\x81",
+                                 "\xc3\xa9\xcc\xa3t"};
+    StorePassword text{PASSWORD, nullptr};
+    for (const std::string &name : names) {
+        StoreAccount account;  // a directory's homes are ASCII
+        account.name = name;
+        ASSERT_EQ(store().insert_account(account, text, nullptr), NERR_Success) << name;
+    }
+    const std::pair<NameShape, std::set<std::string>> cases[] = {
+        {{"u1999", ""}, {"u1999", "u19990"}},
+        {{"ce", ""}, {"ce\xcc\x81line", "celine"}},
+        {{"", "line"}, {"ce\xcc\x81line", "celine"}},
+        {{"*)(|(cn", ""}, {"*)(|(cn*x"}},
+        {{"x<", "y"}, {"x<\xcc\xb8y"}},
+        {{"nine9", ""}, {"nine9\xcc\x81"}},
+        {{"", "ine", "9", ""}, {"nine9\xcc\x81"}},
+        {{"\xc3\xa9", ""}, {"\xc3\xa9\xcc\xa3t"}},
+    };
+    ASSERT_EQ(set_priv(store(), "u1999", USER_PRIV_ADMIN), NERR_Success);
+    ASSERT_EQ(set_priv(store(), "u19990", USER_PRIV_GUEST), NERR_Success);
+    expect_privileges(store(), {"u1999", ""},
+                      {{"u1999", USER_PRIV_ADMIN}, {"u19990", USER_PRIV_GUEST}});
+    for (const auto &[shape, wanted] : cases) {
+        std::vector<std::string> listed = list_in_batches(store(), 3, shape);
+        std::set<std::string> kept(listed.begin(), listed.end());
+        for (const std::string &name : wanted)
+            EXPECT_EQ(kept.count(name), 1u) << name << " in the shape of " << shape[0];
+    }
 }
 
 TEST_P(AccountStoreTest, GroupMembersJoinAllOrNone)

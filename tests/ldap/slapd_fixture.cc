@@ -41,7 +41,8 @@ std::string config_text(const Slapd &s, const SlapdOptions &options)
     conf += forwarding_text(options);
     conf += std::string("database mdb\nsuffix \"") + SLAPD_SUFFIX + "\"\nrootdn \"" +
             SLAPD_ROOT_DN + "\"\nrootpw " + SLAPD_ROOT_PASSWORD + "\ndirectory " +
-            s.dir.file("db") + "\nindex uid,cn,memberUid eq\n";
+            s.dir.file("db") + "\nmaxsize 1073741824\nindex uid eq,sub\nindex objectClass,cn,memberUid eq\nlimits dn.exact=\"" +
+            SLAPD_SERVICE_DN + "\" size=unlimited time=unlimited\n";
     conf += std::string("access to attrs=userPassword by dn.exact=\"") + SLAPD_SERVICE_DN +
             "\" manage by self write by anonymous auth by * none\n"
             "access to * by dn.exact=\"" + SLAPD_SERVICE_DN + "\" manage by * read\n";
@@ -223,4 +224,29 @@ std::string module_configuration(const LdapSettings &ldap)
            "\nldap_bind_password_file " + ldap.bind_password_file + "\nldap_tls " + ldap.tls +
            "\nldap_timeout " + std::to_string(ldap.timeout_seconds) + "\nldap_policy_dn " +
            ldap.policy_dn + "\n";
+}
+
+std::unique_ptr<Slapd> start_loaded_slapd(const std::string &ldif_file)
+{
+    auto s = std::make_unique<Slapd>();
+    s->port = free_loopback_port();
+    s->uri = "ldap://127.0.0.1:" + std::to_string(s->port) + "/";
+    mkdir(s->dir.file("db").c_str(), 0700);
+    std::string conf = s->dir.file("slapd.conf");
+    write_file(conf, config_text(*s, {}));
+    write_file(s->dir.file("base.ldif"), BASE_LDIF);
+    for (const std::string &ldif : {s->dir.file("base.ldif"), ldif_file})
+        if (run_ldap_tool("/usr/sbin/slapadd -q -f " + conf + " -l " + ldif, "", nullptr) != 0)
+            return nullptr;
+    s->pid = fork();
+    if (s->pid == 0) {
+        execl("/usr/sbin/slapd", "slapd", "-d", "0", "-h", s->uri.c_str(), "-f", conf.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 400 && !answers(s->port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (!answers(s->port))
+        return nullptr;
+    return s;
 }

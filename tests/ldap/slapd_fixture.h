@@ -41,6 +41,12 @@ struct Slapd {
 // is a consumer; nullptr when it does not answer.
 std::unique_ptr<Slapd> start_slapd(const SlapdOptions &options = {});
 
+// Starts a server on a database that slapadd loaded from ldif_file (after
+// the suffix, the service identity and the policy entry) before the server
+// runs: a large tree loads in seconds, where adds through the server take
+// minutes. nullptr when loading or starting fails.
+std::unique_ptr<Slapd> start_loaded_slapd(const std::string &ldif_file);
+
 // Runs an ldap-utils program (ldapadd, ldapsearch, ldapwhoami) with input
 // on its standard input; its exit status, with what it printed in output.
 int run_ldap_tool(const std::string &command, const std::string &input, std::string *output);
