@@ -1,4 +1,6 @@
 // The lockout policy as LogonUserW applies it, on a fixed clock.
+#include <sys/stat.h>
+
 #include "hashing/password_hash.h"
 #include "tests/service_test_support.h"
 
@@ -127,6 +129,27 @@ TEST_F(Lockout, AnAttemptThatCannotBeCountedFailsClosedAndSaysWhy)
     EXPECT_EQ(logon(u"ann", u"right"), ERROR_LOGON_FAILURE);
     EXPECT_EQ(logon(u"nobody", u"right"), ERROR_LOGON_FAILURE);
     EXPECT_NE(read_file(trace).find("ERROR"), std::string::npos);
+}
+
+// SQLite writes no page whose bytes stay the same, and a commit that writes
+// none does not sync: a refused attempt must still sync a page, or it would
+// be answered a sync sooner than a wrong password.
+TEST_F(Lockout, EveryRefusedAttemptWritesWhatAWrongPasswordWrites)
+{
+    set_policy(2, 600, 900);
+    std::string wal = account_db_path() + "-wal";
+    auto written = [&wal](const char16_t *name, const char16_t *password) {
+        struct stat before {}, after {};
+        EXPECT_EQ(stat(wal.c_str(), &before), 0);
+        EXPECT_EQ(logon(name, password), ERROR_LOGON_FAILURE);
+        EXPECT_EQ(stat(wal.c_str(), &after), 0);
+        return after.st_size - before.st_size;
+    };
+    off_t wrong = written(u"ann", u"wrong");
+    EXPECT_GT(wrong, 0);
+    EXPECT_EQ(written(u"ann", u"wrong"), wrong);  // and locks
+    EXPECT_EQ(written(u"ann", u"right"), wrong);
+    EXPECT_EQ(written(u"nobody", u"right"), wrong);
 }
 
 TEST_F(Lockout, OffAFailedOrRightCheckWritesNothing)

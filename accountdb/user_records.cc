@@ -251,8 +251,7 @@ DWORD write_attempts(std::int64_t user_id, const AttemptRow &row)
 }
 
 // The row after one more attempt at now; unchanged when the attempt is
-// refused, which still writes it so that a refusal costs what an admission
-// costs.
+// refused.
 AttemptRow next_attempts(const AttemptRow &row, const LockoutPolicy &policy, std::int64_t now,
                          LogonAttempt &attempt)
 {
@@ -272,22 +271,14 @@ AttemptRow next_attempts(const AttemptRow &row, const LockoutPolicy &policy, std
     return next;
 }
 
-DWORD count_account_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
-                            LogonAttempt &attempt)
-{
-    AttemptRow row;
-    DWORD status = read_attempts(user_id, row);
-    if (status == NERR_UserNotFound)
-        return NERR_Success;  // refused: the account is gone
-    if (status != NERR_Success)
-        return status;
-    return write_attempts(user_id, next_attempts(row, policy, now, attempt));
-}
-
 // Wraps long before SQLite's integers would.
 constexpr std::int64_t UNKNOWN_ATTEMPTS_WRAP = 1000000000;
 
-DWORD count_unknown_name_attempt(LogonAttempt &attempt)
+// Attempts that change no account's row (names without one, refused
+// attempts) are counted on a row of their own: SQLite writes no page whose
+// bytes stay the same, and a commit that writes none does not sync, so
+// without it they would answer a sync sooner than a wrong password.
+DWORD count_rowless_attempt()
 {
     std::int64_t count = 0;
     {
@@ -296,8 +287,28 @@ DWORD count_unknown_name_attempt(LogonAttempt &attempt)
         if (status != NERR_Success)
             return status;
     }
-    DWORD status = db_run(WRITE_UNKNOWN_ATTEMPTS, "cannot count a failed logon",
-                          (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
+    return db_run(WRITE_UNKNOWN_ATTEMPTS, "cannot count a failed logon",
+                  (count + 1) % UNKNOWN_ATTEMPTS_WRAP);
+}
+
+DWORD count_account_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
+                            LogonAttempt &attempt)
+{
+    AttemptRow row;
+    DWORD status = read_attempts(user_id, row);
+    if (status == NERR_UserNotFound)
+        return count_rowless_attempt();  // refused: the account is gone
+    if (status != NERR_Success)
+        return status;
+    AttemptRow next = next_attempts(row, policy, now, attempt);
+    bool changes = next.failed != row.failed || next.last_failed != row.last_failed ||
+                   next.locked_until != row.locked_until;
+    return changes ? write_attempts(user_id, next) : count_rowless_attempt();
+}
+
+DWORD count_unknown_name_attempt(LogonAttempt &attempt)
+{
+    DWORD status = count_rowless_attempt();
     attempt.admitted = status == NERR_Success;
     return status;
 }

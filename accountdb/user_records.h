@@ -54,7 +54,9 @@ struct LogonAttempt {
 // that reaches the threshold locks the account until now + duration at once,
 // and a right password then clears the count and the lock. A locked account
 // is refused, at the same cost. user_id 0 stands for a name without account:
-// admitted, and counted on a row of its own so that it costs the same write.
+// admitted. An attempt that changes no account's row (a name without
+// account, a refusal) is counted on a row of its own, so that it costs the
+// same synced write.
 DWORD db_count_logon_attempt(std::int64_t user_id, const LockoutPolicy &policy, std::int64_t now,
                           LogonAttempt &attempt);
 // Replaces the user's hash old_hash (and only that) with new_hash.

@@ -33,7 +33,8 @@ gtest_discover_tests(accountdb_tests DISCOVERY_MODE PRE_TEST)
 
 # The directory store against real slapd servers, with the same cases.
 add_executable(ldap_tests tests/ldap/directory_kills_test.cc tests/ldap/ldap_conformance.cc
-    tests/ldap/ldap_listing_test.cc tests/ldap/ldap_store_test.cc
+    tests/ldap/ldap_listing_test.cc tests/ldap/ldap_refusal_times_test.cc
+    tests/ldap/ldap_store_test.cc
     tests/ldap/module_on_directory_test.cc tests/ldap/slapd_fixture.cc
     tests/ldap/store_programs_test.cc tests/conformance/account_store_test.cc
     tests/test_support.cc tests/e2e/harness.cc tests/child_spawn.cc tests/test_hooks.cc)

@@ -2,9 +2,8 @@
 // as that DN on a connection of its own. Lockout is the directory's.
 #include <ldap.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -12,6 +11,7 @@
 #include "hashing/password_hash.h"
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
+#include "ldapstore/ldap_refusal_times.h"
 #include "ldapstore/ldap_store_state.h"
 
 namespace {
@@ -84,36 +84,37 @@ LogonVerdict refused(const BindAnswer &answer, const LdapEntry &entry)
 
 using logon_clock = std::chrono::steady_clock;
 
-// How long the refusals of a known name's wrong password took lately, search
-// to answer. The server hashes more slowly than this process (no huge
-// pages) and writes its failure record, so an unknown name waits out the
-// rest of their median as well: a median, so that one slow refusal does
-// not show. A process that has seen no refusal yet cannot know it.
-constexpr std::size_t REFUSALS_KEPT = 15;
-std::array<logon_clock::duration, REFUSALS_KEPT> refusals{};
-std::size_t refusals_seen = 0;
-
-void note_refusal(logon_clock::time_point started)
+std::chrono::microseconds operation_limit()
 {
-    refusals[refusals_seen++ % REFUSALS_KEPT] = logon_clock::now() - started;
+    return std::chrono::seconds(directory_timeout_seconds());
 }
 
-logon_clock::duration refusal_time()
+std::chrono::microseconds since(logon_clock::time_point found)
 {
-    std::size_t count = std::min(refusals_seen, REFUSALS_KEPT);
-    if (count == 0)
-        return {};
-    std::array<logon_clock::duration, REFUSALS_KEPT> sorted = refusals;
-    std::nth_element(sorted.begin(), sorted.begin() + count / 2, sorted.begin() + count);
-    return sorted[count / 2];
+    return std::chrono::duration_cast<std::chrono::microseconds>(logon_clock::now() - found);
 }
 
-// An unknown name costs what a wrong password costs: the hash work here in
-// place of the server's, the same connection and bind, refused, and the
-// wait for the rest.
-LogonVerdict unknown(std::string_view name, const char *password, logon_clock::time_point started)
+// A refusal that is no wrong password waits, from the search's answer on,
+// as long as a wrong password's bind took lately (ldap_refusal_times): the
+// server's hash and its record of the failure, which it skips for these.
+// Before any wrong password is known, the hash work is done here instead.
+LogonVerdict padded(LogonVerdict verdict, const char *password, logon_clock::time_point found)
 {
-    verify_dummy(password);
+    std::chrono::microseconds target{};
+    if (!pick_refusal_time(operation_limit(), target)) {
+        verify_dummy(password);
+        return verdict;
+    }
+    std::chrono::microseconds took = since(found);
+    if (took < target)
+        std::this_thread::sleep_for(target - took);
+    return verdict;
+}
+
+// An unknown name is bound as a server would see a known one: the same
+// connection and bind, refused.
+LogonVerdict unknown(std::string_view name, const char *password, logon_clock::time_point found)
+{
     LdapLink link;
     if (directory_connect_link(link, false, directory_service_index()) == NERR_Success) {
         BindAnswer answer;
@@ -121,11 +122,14 @@ LogonVerdict unknown(std::string_view name, const char *password, logon_clock::t
                              ldap_store.settings.user_base,
                 password, answer);
     }
-    logon_clock::duration took = logon_clock::now() - started;
-    logon_clock::duration target = refusal_time();
-    if (took < target)
-        std::this_thread::sleep_for(target - took);
-    return LogonVerdict::UNKNOWN;
+    return padded(LogonVerdict::UNKNOWN, password, found);
+}
+
+// A disabled account is refused before its password goes to the server.
+bool entry_disabled(const LdapEntry &entry)
+{
+    const std::string *flags = entry.first(schema().flags);
+    return flags != nullptr && (std::strtoul(flags->c_str(), nullptr, 10) & UF_ACCOUNTDISABLE) != 0;
 }
 
 }  // namespace
@@ -134,18 +138,18 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
                                      StoreAccount &account, DWORD &error)
 {
     error = NERR_Success;
-    // Some servers take a bind with no password for an anonymous one.
-    if (password == nullptr || *password == '\0') {
-        verify_dummy("");
-        return LogonVerdict::WRONG;
-    }
-    logon_clock::time_point started = logon_clock::now();
     LdapEntry entry;
     DWORD status = find_account_entry(name, entry, false);
+    logon_clock::time_point found = logon_clock::now();
+    // Some servers take a bind with no password for an anonymous one.
+    if (password == nullptr || *password == '\0')
+        return padded(LogonVerdict::WRONG, "", found);
     if (status == NERR_UserNotFound)
-        return unknown(name, password, started);
+        return unknown(name, password, found);
     if (status != NERR_Success)
         return store_error(status, error);
+    if (entry_disabled(entry))
+        return padded(LogonVerdict::DISABLED, password, found);
     LdapLink link;
     status = directory_connect_link(link, false, directory_service_index());
     if (status != NERR_Success)
@@ -153,8 +157,11 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
     BindAnswer answer;
     bind_as(link.ld, entry.dn, password, answer);
     if (answer.result == LDAP_INVALID_CREDENTIALS) {
-        note_refusal(started);
-        return refused(answer, entry);
+        LogonVerdict verdict = refused(answer, entry);
+        if (verdict != LogonVerdict::WRONG)
+            return padded(verdict, password, found);
+        note_refusal_time(since(found), operation_limit());
+        return verdict;
     }
     if (answer.result != LDAP_SUCCESS)
         return store_error(directory_unreachable(answer.result)
@@ -165,8 +172,6 @@ LogonVerdict ldap_store_verify_logon(std::string_view name, const char *password
     status = read_account_entry(entry, account);
     if (status != NERR_Success)
         return store_error(status, error);
-    if ((account.flags & UF_ACCOUNTDISABLE) != 0)
-        return LogonVerdict::DISABLED;
     return LogonVerdict::RIGHT;
 }
 

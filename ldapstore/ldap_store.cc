@@ -12,6 +12,7 @@
 #include "ldapstore/ldap_connection.h"
 #include "ldapstore/ldap_filter.h"
 #include "ldapstore/ldap_operations.h"
+#include "ldapstore/ldap_refusal_times.h"
 #include "ldapstore/ldap_schema.h"
 #include "ldapstore/ldap_store_state.h"
 #include "log/trace_log.h"
@@ -211,6 +212,7 @@ DWORD ldap_store_open(const StoreSettings &settings, StoreSettingFault &fault)
 {
     ldap_store = LdapStoreState{};
     ldap_store.settings = settings.ldap;
+    refusal_times_use_file(refusal_times_file(settings.account_db));
     ldap_store.schema = find_ldap_schema(settings.ldap.schema);
     if (ldap_store.schema == nullptr)
         return refuse_setting(fault, {"Unknown", "ldap_schema", settings.ldap.schema, ""});
