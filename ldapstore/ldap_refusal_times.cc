@@ -42,9 +42,24 @@ const char *file_fault(int fd)
     bool sized = info.st_size == 0 || info.st_size == static_cast<off_t>(sizeof(RefusalRecord));
     if (!S_ISREG(info.st_mode) || info.st_nlink != 1 || !sized)
         return "not a file of refusal times";
-    if (info.st_uid != geteuid() || (info.st_mode & 022) != 0)
+    // Root may use the file it handed to the directory's owner.
+    if ((info.st_uid != geteuid() && geteuid() != 0) || (info.st_mode & 022) != 0)
         return "others may write it";
     return nullptr;
+}
+
+// Made by root (a check by hand), the file goes to the owner of its
+// directory, as the database's files do, so that the checks that run as
+// that user keep using it.
+void give_to_directory_owner(int fd, const std::string &path)
+{
+    std::string::size_type slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat owner {}, info {};
+    if (geteuid() == 0 && ::stat(directory.c_str(), &owner) == 0 && owner.st_uid != 0 &&
+        fstat(fd, &info) == 0 && info.st_uid == 0 && fchown(fd, owner.st_uid, owner.st_gid) != 0)
+        log_error("directory: refusal times in %s stay root's: %s", path.c_str(),
+                  std::strerror(errno));
 }
 
 void open_file()
@@ -54,6 +69,8 @@ void open_file()
         return;
     int fd = ::open(kept.path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     0600);
+    if (fd >= 0)
+        give_to_directory_owner(fd, kept.path);
     const char *fault = fd < 0 ? std::strerror(errno) : file_fault(fd);
     if (fault == nullptr) {
         kept.fd = fd;

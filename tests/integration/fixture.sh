@@ -166,5 +166,5 @@ directory_config() {
     printf '%s\n' "account_service ldap" "ldap_uri $*" "ldap_user_base ou=people,$slapd_suffix" \
         "ldap_group_base ou=groups,$slapd_suffix" "ldap_bind_dn cn=lodgate,$slapd_suffix" \
         "ldap_bind_password_file $work/db/bind-password" "ldap_tls none" \
-        "ldap_policy_dn cn=default,$slapd_suffix"
+        "ldap_policy_dn cn=default,$slapd_suffix" "account_db $work/db/lodgate.db"
 }

@@ -14,7 +14,7 @@ namespace {
 using std::chrono::microseconds;
 
 const char PASSWORD[] = "Refusal-Pass-7";
-const AccountBackend &store = LDAP_BACKEND;
+const AccountBackend &store = LDAP_STORE;
 constexpr long NEEDED = static_cast<long>(REFUSAL_TIMES_NEEDED);
 
 LogonVerdict check(const char *name, const char *password)
