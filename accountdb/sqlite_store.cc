@@ -125,7 +125,7 @@ DWORD hash_new_password(const StorePassword &password, UserRecord &user)
     if (password.hash != nullptr) {
         user.password_hash = password.hash;
     } else if (password.text == nullptr) {
-        user.password_hash = NO_PASSWORD_HASH;
+        user.password_hash = std::string(NO_PASSWORD_HASH);
     } else if ((status = check_password_length(password.text)) != NERR_Success) {
         return status;
     } else if (hash_password(password.text, user.password_hash) != 0) {
