@@ -104,6 +104,9 @@ sqlite3 *open_database(const char *path, int flags)
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path, &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         fail(db, path);
+    // As the module waits (ACCOUNT_DB_BUSY_TIMEOUT_MS): a process of the
+    // block before may still hold the file while it closes.
+    sqlite3_busy_timeout(db, 10000);
     // As the module does: the -wal and -shm files stay between processes, so
     // that neither the floors nor the module make them afresh for the other.
     int persist = 1;
