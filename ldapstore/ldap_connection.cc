@@ -164,10 +164,7 @@ void check_tls(LDAP *ld, int result, bool &tls_refused)
 void load_no_sasl_plugins()
 {
     static char NO_PLUGINS[] = "/dev/null";
-    static bool done = false;
-    if (!done)
-        sasl_set_path(SASL_PATH_TYPE_PLUGIN, NO_PLUGINS);
-    done = true;
+    sasl_set_path(SASL_PATH_TYPE_PLUGIN, NO_PLUGINS);
 }
 
 // LDAP_SUCCESS, or the result that stopped this server.
