@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -188,7 +189,7 @@ TEST(StorePrograms, LodgateAuthChecksOnTheDirectoryAsPamRunsIt)
         << out;
 }
 
-TEST(StorePrograms, ThePasswordReachesLodgateLdapOutsideItsArguments)
+TEST(StorePrograms, LodgateLdapHoldsNoPasswordInItsArgumentsAndNoSaslPlugin)
 {
     auto server = start_slapd();
     ASSERT_NE(server, nullptr);
@@ -227,6 +228,12 @@ TEST(StorePrograms, ThePasswordReachesLodgateLdapOutsideItsArguments)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         shown = read_file("/proc/" + std::to_string(pid) + "/cmdline");
     }
+    // Once it connects, libldap has started Cyrus SASL: with no mechanism
+    // plugin loaded, since the store's binds are all simple.
+    pollfd connecting{silent, POLLIN, 0};
+    ASSERT_EQ(poll(&connecting, 1, 5000), 1) << "lodgate-ldap did not connect";
+    std::string maps = read_file("/proc/" + std::to_string(pid) + "/maps");
+    EXPECT_EQ(maps.find("/sasl2/"), std::string::npos) << "a SASL plugin was loaded";
     waitpid(pid, nullptr, 0);
     close(silent);
     EXPECT_NE(shown.find("-handover"), std::string::npos) << "lodgate-ldap was not seen";
