@@ -23,7 +23,10 @@ const char GUESTS[] = "Guests";
 // has found the text valid UTF-8.
 std::string ad_password(std::string_view text)
 {
-    std::string quoted = "\"" + std::string(text) + "\"";
+    // Built by appends: GCC 12 takes operator+ here for an overlapping copy.
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.append(1, '"').append(text).append(1, '"');
     std::vector<WCHAR> units(wide_units_of(quoted));
     utf8_to_wide(quoted, units.data());
     std::string out;
