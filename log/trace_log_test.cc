@@ -1,9 +1,3 @@
-// GCC 12 warns, in optimized sanitizer builds, of std::function members
-// inside std::regex that it cannot see initialized: a false alarm of
-// libstdc++'s own code, which this file only instantiates.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include "log/trace_log.h"
 
 #include <cerrno>
